@@ -1,0 +1,36 @@
+// Console output: standard output for step and progress lines, standard error for failures.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+enum class Stream { kOut, kErr };
+
+// Where the tool's lines go. The real one writes to the process's standard streams; tests
+// use MemoryConsole to assert exact output.
+class Console {
+ public:
+  virtual ~Console() = default;
+  virtual void Write(Stream stream, std::string_view text) = 0;
+  // Pushes buffered output out, so that a child process's lines appear after ours.
+  virtual void Flush() {}
+};
+
+// The process's standard output and standard error.
+Console& StdConsole();
+
+// Keeps everything written, per stream.
+class MemoryConsole : public Console {
+ public:
+  void Write(Stream stream, std::string_view text) override;
+  std::string out;
+  std::string err;
+};
+
+// printf-style output of one formatted text to a stream of the console.
+void Print(Console& console, Stream stream, const char* format, ...)
+    __attribute__((format(printf, 3, 4)));
+
+}  // namespace platform
