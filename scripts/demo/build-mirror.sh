@@ -1,0 +1,229 @@
+#!/usr/bin/env bash
+# Builds the demo download mirror's content:
+#   build-mirror.sh <pki-dir> <out-dir> [version]
+#
+# <out-dir> is laid out by URL path, so that a static web server with <out-dir> as its
+# document root serves what orbec requests:
+#   tools/orbe/1.1/KaveroLive-SLAX.tar            bootable live distribution (isolinux, a
+#   tools/orbe/1.1/KaveroLive-SLAX_manifest.dat   Debian kernel, a busybox initramfs)
+#   kavero/products/full/OEM/Lumo/current/unix/linux.intel.libc6.glibc.2.2.tar
+#   kavero/products/full/OEM/Lumo/current/unix/linux.intel.libc6.glibc.2.2.manifest
+#   kavero/products/full/OEM/Lumo/data/vdl.zip    virusDataVersion.txt holds <version>
+#   kavero/products/full/OEM/Lumo/data/ide_<version>.zip
+# <version> defaults to 2026.12.07. The manifests are signed with <pki-dir>'s signer
+# (see scripts/make-demo-pki.sh).
+#
+# The distribution tar holds only directories and regular files, each directory before its
+# content, with short relative names (no ustar name prefix), so the simplest tar reader
+# unpacks it. The booted system prints "ORBEC-DEMO-BOOT-OK" on the serial console and powers
+# off; scripts/demo/boot-test.sh looks for that line.
+#
+# The kernel is taken out of Debian's linux-image package (apt-get download + dpkg-deb,
+# never installed) and kept in the cache folder $ORBEC_DEMO_CACHE (default
+# ${XDG_CACHE_HOME:-~/.cache}/orbec-demo). ORBEC_DEMO_KERNEL=<vmlinuz> uses a given kernel
+# instead. isolinux, syslinux-common and busybox-static must be installed.
+set -euo pipefail
+
+readonly marker=ORBEC-DEMO-BOOT-OK
+# Fixed time stamp for every generated file, so that reruns give identical archives.
+readonly epoch=1767225600 # 2026-01-01 00:00:00 UTC
+
+if [ $# -lt 2 ] || [ $# -gt 3 ]; then
+  echo "usage: build-mirror.sh <pki-dir> <out-dir> [version]" >&2
+  exit 2
+fi
+pki=$1
+out=$2
+version=${3-2026.12.07}
+here=$(cd -- "$(dirname -- "$0")" && pwd)
+
+die() {
+  echo "build-mirror.sh: $*" >&2
+  exit 1
+}
+
+# The version becomes a file name and a URL path.
+case $version in
+  . | .. | */* | *\\* | *[:*?\"\<\>\|]* | *[[:cntrl:]]*)
+    die "version not usable as a file name: $version"
+    ;;
+esac
+for f in signer.key signer.crt intermediate.crt; do
+  [ -f "$pki/$f" ] || die "$pki/$f is missing (make it with scripts/make-demo-pki.sh)"
+done
+
+readonly isolinux_bin=/usr/lib/ISOLINUX/isolinux.bin
+readonly ldlinux_c32=/usr/lib/syslinux/modules/bios/ldlinux.c32
+busybox=$(command -v busybox || true)
+[ -f "$isolinux_bin" ] || die "$isolinux_bin is missing (Debian package isolinux)"
+[ -f "$ldlinux_c32" ] || die "$ldlinux_c32 is missing (Debian package syslinux-common)"
+[ -n "$busybox" ] || die "busybox is missing (Debian package busybox-static)"
+if LC_ALL=C ldd "$busybox" >/dev/null 2>&1; then
+  die "$busybox is dynamically linked; install busybox-static"
+fi
+
+cache=${ORBEC_DEMO_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/orbec-demo}
+tmp=$(mktemp -d)
+trap 'rm -rf -- "$tmp"' EXIT
+
+# Prints the name of the versioned kernel package that linux-image-amd64 depends on.
+kernel_package() {
+  local pkg
+  pkg=$(apt-cache depends linux-image-amd64 2>/dev/null |
+    awk '$1 == "Depends:" && $2 ~ /^linux-image-/ { print $2; exit }')
+  if [ -z "$pkg" ] && [ "$(id -u)" -eq 0 ]; then
+    apt-get update -qq >&2
+    pkg=$(apt-cache depends linux-image-amd64 2>/dev/null |
+      awk '$1 == "Depends:" && $2 ~ /^linux-image-/ { print $2; exit }')
+  fi
+  printf '%s' "$pkg"
+}
+
+# Prints the path of a cached kernel image, downloading its package when needed.
+kernel_image() {
+  if [ -n "${ORBEC_DEMO_KERNEL:-}" ]; then
+    [ -f "$ORBEC_DEMO_KERNEL" ] || die "ORBEC_DEMO_KERNEL=$ORBEC_DEMO_KERNEL is not a file"
+    printf '%s' "$ORBEC_DEMO_KERNEL"
+    return
+  fi
+  local pkg cached deb dl
+  pkg=$(kernel_package)
+  if [ -z "$pkg" ]; then
+    # Offline or no package lists: any kernel fetched earlier will do.
+    cached=$(find "$cache" -maxdepth 1 -name 'linux-image-*.vmlinuz' 2>/dev/null | sort | tail -n 1)
+    [ -n "$cached" ] || die "cannot resolve linux-image-amd64 (run apt-get update)"
+    printf '%s' "$cached"
+    return
+  fi
+  cached=$cache/$pkg.vmlinuz
+  if [ ! -f "$cached" ]; then
+    mkdir -p "$cache"
+    dl=$tmp/deb
+    mkdir -p "$dl"
+    echo "Downloading $pkg (kernel only; nothing is installed)..." >&2
+    (cd "$dl" && apt-get download -q=2 -o APT::Sandbox::User="$(id -un)" "$pkg" >&2)
+    deb=$(find "$dl" -maxdepth 1 -name '*.deb' | head -n 1)
+    [ -n "$deb" ] || die "apt-get download $pkg gave no package"
+    mkdir -p "$dl/x"
+    dpkg-deb --fsys-tarfile "$deb" | tar -x -C "$dl/x" --wildcards './boot/vmlinuz-*'
+    local image
+    image=$(find "$dl/x/boot" -maxdepth 1 -name 'vmlinuz-*' | head -n 1)
+    [ -n "$image" ] || die "$pkg holds no /boot/vmlinuz-*"
+    cp -- "$image" "$cached.part"
+    mv -f -- "$cached.part" "$cached"
+    rm -rf -- "$dl"
+  fi
+  printf '%s' "$cached"
+}
+
+# Writes a gzip-compressed cpio (newc) initramfs holding a static busybox and an /init that
+# prints the marker on the console and powers the machine off.
+make_initramfs() { # output
+  local root=$tmp/initramfs
+  mkdir -p "$root/bin" "$root/dev" "$root/proc" "$root/sys" "$root/sbin" "$root/usr/bin" \
+    "$root/usr/sbin"
+  cp -- "$busybox" "$root/bin/busybox"
+  chmod 0755 "$root/bin/busybox"
+  cat >"$root/init" <<EOF
+#!/bin/busybox sh
+export PATH=/sbin:/usr/sbin:/bin:/usr/bin
+/bin/busybox --install -s
+mount -t devtmpfs devtmpfs /dev 2>/dev/null
+# The kernel opens the console before /dev exists in this initramfs; open it now.
+exec </dev/console >/dev/console 2>&1
+mount -t proc proc /proc
+mount -t sysfs sysfs /sys
+echo
+echo "$marker kernel \$(uname -r)"
+sync
+poweroff -f
+EOF
+  chmod 0755 "$root/init"
+  find "$root" -exec touch -h -d "@$epoch" {} +
+  (cd "$root" && find . -mindepth 1 | LC_ALL=C sort |
+    cpio -o -H newc --quiet --reproducible -R 0:0) | gzip -9n >"$1"
+}
+
+# Writes a ustar archive of <dir>'s content: directories and regular files only, each directory
+# before its content, names relative and without a leading "./", fixed owner and time.
+make_tar() { # dir output
+  local list=$tmp/tar-list
+  (cd "$1" && find . -mindepth 1 \( -type d -o -type f \) -printf '%P\n' | LC_ALL=C sort) >"$list"
+  tar --format=ustar -C "$1" --no-recursion -T "$list" -cf "$2" \
+    --owner=0 --group=0 --numeric-owner --mtime="@$epoch" --mode='u+rwX,go+rX,go-w'
+}
+
+# Writes a zip archive: zip_of <output> <member> <content> [<member> <content>...].
+zip_of() {
+  python3 - "$@" <<'PY'
+import sys, zipfile
+out, rest = sys.argv[1], sys.argv[2:]
+with zipfile.ZipFile(out, "w", zipfile.ZIP_DEFLATED) as z:
+    for name, text in zip(rest[0::2], rest[1::2]):
+        info = zipfile.ZipInfo(name, date_time=(2026, 1, 1, 0, 0, 0))
+        info.compress_type = zipfile.ZIP_DEFLATED
+        info.external_attr = 0o644 << 16
+        z.writestr(info, text)
+PY
+}
+
+build_distribution() { # output-tar
+  local dist=$tmp/dist kernel
+  kernel=$(kernel_image)
+  mkdir -p "$dist/isolinux" "$dist/slax/boot" "$dist/slax/tools/WIN"
+  cp -- "$isolinux_bin" "$dist/slax/boot/isolinux.bin"
+  cp -- "$ldlinux_c32" "$dist/isolinux/ldlinux.c32"
+  cp -- "$kernel" "$dist/slax/boot/vmlinuz"
+  make_initramfs "$dist/slax/boot/initrd.gz"
+  # Empty stand-in for the boot catalog, which the image program writes under this name.
+  : >"$dist/slax/boot/isolinux.boot"
+  # The isolinux.bin loaded from slax/boot reads its module and this file from /isolinux.
+  cat >"$dist/isolinux/isolinux.cfg" <<'EOF'
+SERIAL 0 115200
+DEFAULT live
+PROMPT 0
+TIMEOUT 0
+LABEL live
+  KERNEL /slax/boot/vmlinuz
+  INITRD /slax/boot/initrd.gz
+  APPEND console=ttyS0,115200 panic=-1 loglevel=4
+EOF
+  # Stands in for the Windows image program that the distribution carries.
+  printf 'MZ placeholder: the demo distribution carries no Windows program\r\n' \
+    >"$dist/slax/tools/WIN/mkisofs.exe"
+  find "$dist" -exec touch -h -d "@$epoch" {} +
+  chmod -R u+rwX,go+rX,go-w "$dist"
+  make_tar "$dist" "$1"
+}
+
+build_product() { # output-tar
+  local prod=$tmp/product
+  mkdir -p "$prod/kavero/bin" "$prod/kavero/etc"
+  printf 'Kavero Anti-Virus for Linux (demo content)\n' >"$prod/kavero/README"
+  printf '#!/bin/sh\necho "Kavero demo scanner: nothing to scan"\n' >"$prod/kavero/bin/avscan"
+  chmod 0755 "$prod/kavero/bin/avscan"
+  printf 'VdfPath=/slax/vdl.zip\n' >"$prod/kavero/etc/avscan.conf"
+  find "$prod" -exec touch -h -d "@$epoch" {} +
+  make_tar "$prod" "$1"
+}
+
+dist_dir=$out/tools/orbe/1.1
+prod_dir=$out/kavero/products/full/OEM/Lumo/current/unix
+data_dir=$out/kavero/products/full/OEM/Lumo/data
+mkdir -p "$dist_dir" "$prod_dir" "$data_dir"
+
+build_distribution "$dist_dir/KaveroLive-SLAX.tar"
+bash "$here/sign-manifest.sh" "$pki" "$dist_dir/KaveroLive-SLAX.tar" \
+  "$dist_dir/KaveroLive-SLAX_manifest.dat"
+
+build_product "$prod_dir/linux.intel.libc6.glibc.2.2.tar"
+bash "$here/sign-manifest.sh" "$pki" "$prod_dir/linux.intel.libc6.glibc.2.2.tar" \
+  "$prod_dir/linux.intel.libc6.glibc.2.2.manifest"
+
+zip_of "$data_dir/vdl.zip" \
+  virusDataVersion.txt "$version"$'\n' \
+  vdf/vbase000.vdf "Kavero demo virus definitions $version"$'\n'
+zip_of "$data_dir/ide_$version.zip" \
+  "ide_$version.dat" "Kavero demo identity update for $version"$'\n'
+
+echo "Demo mirror content for version \"$version\" is in $out" >&2
