@@ -1,0 +1,35 @@
+// Scoped owners of OpenSSL objects, released on every path.
+#pragma once
+
+#include <openssl/err.h>
+#include <openssl/evp.h>
+#include <openssl/x509.h>
+
+#include <memory>
+
+namespace VerificationToolCrypto {
+
+template <auto Free>
+struct FreeWith {
+  template <typename T>
+  void operator()(T* object) const {
+    Free(object);
+  }
+};
+
+using X509Owner = std::unique_ptr<X509, FreeWith<X509_free>>;
+using X509CrlOwner = std::unique_ptr<X509_CRL, FreeWith<X509_CRL_free>>;
+using EvpMdCtxOwner = std::unique_ptr<EVP_MD_CTX, FreeWith<EVP_MD_CTX_free>>;
+using EvpPkeyOwner = std::unique_ptr<EVP_PKEY, FreeWith<EVP_PKEY_free>>;
+
+// Empties the thread's OpenSSL error queue on leaving a scope, so that failed checks leave
+// nothing behind for other users of OpenSSL on the thread.
+class ErrorQueueCleaner {
+ public:
+  ErrorQueueCleaner() = default;
+  ~ErrorQueueCleaner() { ERR_clear_error(); }
+  ErrorQueueCleaner(const ErrorQueueCleaner&) = delete;
+  ErrorQueueCleaner& operator=(const ErrorQueueCleaner&) = delete;
+};
+
+}  // namespace VerificationToolCrypto
