@@ -1,0 +1,147 @@
+// POSIX implementation: *at() calls from a descriptor of the destination folder, with
+// O_NOFOLLOW on every component.
+#include "archive/destination_tree.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <ctime>
+#include <new>
+#include <vector>
+
+namespace {
+
+void CloseKeepingErrno(int fd) {
+  const int saved = errno;
+  close(fd);
+  errno = saved;
+}
+
+// Owns a directory descriptor unless it is the borrowed descriptor of the folder.
+class DirFd {
+ public:
+  DirFd(int fd, bool owned) : fd_(fd), owned_(owned) {}
+  ~DirFd() {
+    if (owned_ && fd_ >= 0) CloseKeepingErrno(fd_);
+  }
+  DirFd(const DirFd&) = delete;
+  DirFd& operator=(const DirFd&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+  bool owned_;
+};
+
+std::vector<std::string> SplitComponents(const std::string& name) {
+  std::vector<std::string> parts;
+  std::size_t start = 0;
+  while (start <= name.size()) {
+    std::size_t end = name.find('/', start);
+    if (end == std::string::npos) end = name.size();
+    std::string part = name.substr(start, end - start);
+    if (!part.empty() && part != ".") parts.push_back(std::move(part));
+    start = end + 1;
+  }
+  return parts;
+}
+
+// The last piece of a name after its last "/" ("" for a name ending in "/").
+std::string LastPiece(const std::string& name) {
+  const std::size_t slash = name.rfind('/');
+  return slash == std::string::npos ? name : name.substr(slash + 1);
+}
+
+}  // namespace
+
+OutputFile::~OutputFile() {
+  if (fd_ >= 0) CloseKeepingErrno(fd_);
+}
+
+bool OutputFile::Write(const void* data, std::size_t size) {
+  const auto* bytes = static_cast<const unsigned char*>(data);
+  while (size > 0) {
+    const ssize_t n = write(fd_, bytes, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    if (n == 0) {
+      errno = EIO;
+      return false;
+    }
+    bytes += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+bool OutputFile::SetTimes(std::uint64_t seconds) {
+  timespec times[2];
+  times[0].tv_sec = static_cast<time_t>(seconds);
+  times[0].tv_nsec = 0;
+  times[1] = times[0];
+  return futimens(fd_, times) == 0;
+}
+
+bool OutputFile::Close() {
+  const int fd = fd_;
+  fd_ = -1;
+  return close(fd) == 0;
+}
+
+DestinationTree::DestinationTree(std::filesystem::path folder) : folder_(std::move(folder)) {}
+
+DestinationTree::~DestinationTree() {
+  if (folder_fd_ >= 0) CloseKeepingErrno(folder_fd_);
+}
+
+int DestinationTree::FolderFd() {
+  if (folder_fd_ < 0) folder_fd_ = open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  return folder_fd_;
+}
+
+int DestinationTree::OpenParent(const std::string& name, std::string& last) {
+  std::vector<std::string> parts = SplitComponents(name);
+  int fd = FolderFd();
+  if (fd < 0 || parts.empty()) return fd;
+  last = parts.back();
+  parts.pop_back();
+  for (const std::string& part : parts) {
+    const int next = openat(fd, part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd != folder_fd_) CloseKeepingErrno(fd);
+    if (next < 0) return -1;
+    fd = next;
+  }
+  return fd;
+}
+
+bool DestinationTree::CreateDirectory(const std::string& name) {
+  std::string last;
+  const int fd = OpenParent(name, last);
+  if (fd < 0) return false;
+  DirFd parent(fd, fd != folder_fd_);
+  if (last.empty()) return true;  // the name is the destination folder itself
+  return mkdirat(parent.get(), last.c_str(), 0777) == 0 || errno == EEXIST;
+}
+
+std::unique_ptr<OutputFile> DestinationTree::CreateFile(const std::string& name) {
+  const std::string piece = LastPiece(name);
+  if (piece.empty() || piece == ".") {
+    errno = EISDIR;  // the name ends in a directory, as opening it for writing would report
+    return nullptr;
+  }
+  std::string last;
+  const int fd = OpenParent(name, last);
+  if (fd < 0) return nullptr;
+  DirFd parent(fd, fd != folder_fd_);
+  const int file = openat(parent.get(), last.c_str(),
+                          O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
+  if (file < 0) return nullptr;
+  std::unique_ptr<OutputFile> output(new (std::nothrow) OutputFile(file));
+  if (!output) {
+    close(file);
+    errno = ENOMEM;
+  }
+  return output;
+}
