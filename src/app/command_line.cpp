@@ -1,3 +1,84 @@
 #include "app/command_line.h"
 
-int OrbecMain(int, char*[]) { return 1; }
+#include <cstdio>
+#include <new>
+
+#include "app/pipeline.h"
+#include "platform/resources.h"
+
+using platform::Print;
+using platform::Stream;
+
+std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& arguments) {
+  if (arguments.empty()) return std::nullopt;
+  CommandLine line;
+  line.output = arguments.back();
+  const std::size_t last = arguments.size() - 1;
+  for (std::size_t i = 0; i < last; ++i) {
+    const std::string& option = arguments[i];
+    if (option == "-d") {
+      if (i + 1 == last) return std::nullopt;
+      line.distribution_url = arguments[++i];
+    } else if (option == "-v") {
+      line.verbosity = 2;
+    } else if (option == "-q") {
+      line.verbosity = 0;
+    } else {
+      return std::nullopt;
+    }
+  }
+  return line;
+}
+
+void PrintBanner(platform::Console& console, const VersionLookup& lookup) {
+  std::optional<std::string> description = lookup("FileDescription");
+  std::optional<std::string> version = lookup("FileVersion");
+  std::optional<std::string> copyright = lookup("LegalCopyright");
+  if (!description || !version || !copyright) return;
+  unsigned major = 0, minor = 0, patch = 0;
+  if (std::sscanf(version->c_str(), "%u.%u.%u", &major, &minor, &patch) != 3) return;
+  Print(console, Stream::kOut, "%s v%u.%u.%u\n", description->c_str(), major, minor, patch);
+  Print(console, Stream::kOut, "%s\n\n", copyright->c_str());
+}
+
+void PrintUsage(platform::Console& console, const VersionLookup& lookup) {
+  PrintBanner(console, lookup);
+  Print(console, Stream::kOut, "Usage: orbec [options] <output file>\n");
+  Print(console, Stream::kOut, "Options:\n");
+  Print(console, Stream::kOut,
+        "    -d <url>  URL to download the Linux distribution (default: from Kavero)\n");
+  Print(console, Stream::kOut, "    -q        quiet (no output)\n");
+  Print(console, Stream::kOut, "    -v        verbose output\n");
+}
+
+int RunOrbec(const std::vector<std::string>& arguments, PipelineOps& ops,
+             platform::Console& console, const VersionLookup& lookup) {
+  try {
+    std::optional<CommandLine> line = ParseCommandLine(arguments);
+    if (!line) {
+      PrintUsage(console, lookup);
+      return 1;
+    }
+    if (line->verbosity != 0) PrintBanner(console, lookup);
+    return BuildImage(line->output, line->distribution_url, line->verbosity, ops, console) ? 0 : 1;
+  } catch (const std::bad_alloc&) {
+    Print(console, Stream::kErr, "Exception: code 0x%08x\n", 0x8007000eU);
+  } catch (...) {
+    Print(console, Stream::kErr, "Unhandled exception\n");
+  }
+  return 1;
+}
+
+int OrbecMain(int argc, char* argv[]) {
+  platform::Console& console = platform::StdConsole();
+  int status = 1;
+  try {
+    std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
+    RealPipelineOps ops(console);
+    status = RunOrbec(arguments, ops, console, platform::VersionString);
+  } catch (const std::bad_alloc&) {
+    Print(console, Stream::kErr, "Exception: code 0x%08x\n", 0x8007000eU);
+  }
+  console.Flush();
+  return status;
+}

@@ -1,0 +1,17 @@
+// Writing the bootable image of the work folder with the ISO program, and moving it to the
+// output path.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/console.h"
+
+// The ISO program's arguments after its name: Joliet, Rock Ridge, isolinux no-emulation boot,
+// the image "orbe.iso" in the work folder, the label as application and volume id.
+std::vector<std::string> IsoProgramArguments(const std::string& label, int verbosity);
+
+// Runs the ISO program in the work folder and moves the image to the output path. Prints
+// its own failure messages.
+bool CreateIsoImage(const std::string& work_folder, const std::string& output,
+                    const std::string& label, int verbosity, platform::Console& console);

@@ -1,0 +1,155 @@
+#include "app/pipeline.h"
+
+#include <cerrno>
+#include <cstdio>
+
+#include "app/work_folder.h"
+#include "archive/archive_error.h"
+#include "archive/virus_data_version.h"
+#include "download/server.h"
+#include "platform/error_text.h"
+#include "platform/last_error.h"
+
+using platform::Print;
+using platform::Stream;
+
+namespace {
+
+// printf into a std::string, for names and labels built from the version.
+std::string Format(const char* format, const std::string& value) {
+  int length = std::snprintf(nullptr, 0, format, value.c_str());
+  std::string text(static_cast<std::size_t>(length) + 1, '\0');
+  std::snprintf(text.data(), text.size(), format, value.c_str());
+  text.resize(static_cast<std::size_t>(length));
+  return text;
+}
+
+// The steps after the work folder exists; one object per run.
+class Run {
+ public:
+  Run(PipelineOps& ops, platform::Console& console, int verbosity)
+      : ops_(ops), console_(console), verbosity_(verbosity) {}
+
+  bool Distribution(const std::string& work, const std::optional<std::string>& url);
+  bool Product(const std::string& slax);
+  bool VirusData(const std::string& slax, std::string& version);
+  bool Identities(const std::string& slax, const std::string& version);
+
+  // A step line on standard output, unless quiet.
+  template <typename... Args>
+  void Say(const char* format, Args... args) {
+    if (verbosity_ != 0) Print(console_, Stream::kOut, format, args...);
+  }
+
+ private:
+  bool Fetch(std::string base, std::optional<std::string> remote,
+             std::optional<std::string> manifest, std::string folder, std::string name) {
+    return ops_.DownloadAndVerify(
+        {std::move(base), std::move(remote), std::move(manifest), std::move(folder), std::move(name)},
+        verbosity_);
+  }
+
+  PipelineOps& ops_;
+  platform::Console& console_;
+  int verbosity_;
+};
+
+bool Run::Distribution(const std::string& work, const std::optional<std::string>& url) {
+  const std::string archive_name(server::kDistributionArchive);
+  std::string archive = work + "/" + archive_name;
+  Say("Downloading Linux distribution from %s...\n", url ? url->c_str() : "Kavero");
+  bool fetched = url ? Fetch(*url, std::nullopt, std::nullopt, work, archive_name)
+                     : Fetch(server::DistributionBaseUrl(), archive_name,
+                             std::string(server::kDistributionManifest), work, archive_name);
+  if (!fetched) return false;
+
+  Say("Unpacking Linux distribution...\n");
+  bool unpacked;
+  {
+    MyProgressCallback progress(verbosity_, console_);
+    unpacked = ops_.UntarArchive(archive, work, &progress);
+  }
+  if (!unpacked) {
+    std::string reason = ArchiveErrorText(0);
+    Print(console_, Stream::kErr, "Failed to unpack the Linux distribution to %s: %s\n",
+          work.c_str(), reason.c_str());
+    return false;
+  }
+  ops_.DeleteFile(archive);
+  return true;
+}
+
+bool Run::Product(const std::string& slax) {
+  Say("Downloading Kavero Anti-Virus for Linux...\n");
+  const std::string name(server::kProductArchive);
+  return Fetch(server::ProductBaseUrl(), name, std::string(server::kProductManifest), slax, name);
+}
+
+bool Run::VirusData(const std::string& slax, std::string& version) {
+  const std::string name(server::kVirusDataArchive);
+  std::string archive = slax + name;
+  Say("Downloading virus data...\n");
+  if (!Fetch(server::DataBaseUrl(), name, std::nullopt, slax, name)) return false;
+
+  Say("Determining virus data version...\n");
+  // The version names a file, a URL and the image label, and its archive is not verified.
+  if (!ops_.GetVirusDataVersion(archive, version) || !IsAcceptableVersion(version)) {
+    Print(console_, Stream::kErr, "Could not determine the virus data version\n");
+    return false;
+  }
+  return true;
+}
+
+bool Run::Identities(const std::string& slax, const std::string& version) {
+  std::string name = Format(server::kIdentityArchiveFormat, version);
+  Say("Downloading latest identities for virus data %s...\n", version.c_str());
+  if (Fetch(server::DataBaseUrl(), name, std::nullopt, slax, name)) return true;
+  if (platform::GetLastError() != platform::kErrorInternetItemNotFound) return false;
+  Say("No newer identities found\n");
+  return true;
+}
+
+}  // namespace
+
+bool BuildImage(const std::string& output, const std::optional<std::string>& distribution_url,
+                int verbosity, PipelineOps& ops, platform::Console& console) {
+  std::string full_output;
+  if (!ops.ExpandOutputPath(output, full_output)) {
+    std::string reason = platform::LastErrorText();
+    Print(console, Stream::kErr, "Failed to expand the output path: %s\n", reason.c_str());
+    return false;
+  }
+  std::string temp;
+  if (!ops.GetTempFolder(temp)) {
+    std::string reason = platform::LastErrorText();
+    Print(console, Stream::kErr, "Failed to get temp folder: %s\n", reason.c_str());
+    return false;
+  }
+  WorkFolder work(temp + kWorkFolderName, ops);
+  if (!work.Create()) {
+    std::string reason = platform::LastErrorText();
+    Print(console, Stream::kErr, "Failed to create temp folder %s: %s\n", work.path().c_str(),
+          reason.c_str());
+    return false;
+  }
+  if (!ops.CanOpenOutputFile(full_output)) {
+    std::string reason = ArchiveErrorText(0);
+    Print(console, Stream::kErr, "Cannot open the output file %s: %s\n", full_output.c_str(),
+          reason.c_str());
+    return false;
+  }
+
+  Run run(ops, console, verbosity);
+  std::string slax = work.path() + "/slax/";
+  std::string version;
+  if (!run.Distribution(work.path(), distribution_url) || !run.Product(slax) ||
+      !run.VirusData(slax, version) || !run.Identities(slax, version)) {
+    return false;
+  }
+  run.Say("Creating the ISO image: %s...\n", output.c_str());
+  if (!ops.CreateIsoImage(work.path(), full_output, Format("ORBE %s", version), verbosity)) {
+    return false;
+  }
+  run.Say("ISO image successfully created\n");
+  return true;
+}

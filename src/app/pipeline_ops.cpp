@@ -1,0 +1,45 @@
+#include "app/pipeline_ops.h"
+
+#include "app/iso_image.h"
+#include "archive/tar_reader.h"
+#include "archive/virus_data_version.h"
+#include "download/verified_download.h"
+#include "platform/file_ops.h"
+#include "platform/paths.h"
+
+bool RealPipelineOps::ExpandOutputPath(const std::string& typed, std::string& full) {
+  return platform::FullPath(typed, full);
+}
+
+bool RealPipelineOps::GetTempFolder(std::string& folder) { return platform::TempFolder(folder); }
+
+bool RealPipelineOps::CreateWorkFolder(const std::string& path) {
+  return platform::MakePrivateDirectory(path);
+}
+
+void RealPipelineOps::RemoveFolder(const std::string& path) { platform::RemoveTree(path); }
+
+bool RealPipelineOps::CanOpenOutputFile(const std::string& path) {
+  return platform::CanOpenForAppend(path);
+}
+
+bool RealPipelineOps::DownloadAndVerify(const DownloadRequest& request, int verbosity) {
+  return ::DownloadAndVerify(request.base_url, request.remote_name, request.manifest_name,
+                             request.folder, request.file_name, verbosity, console_);
+}
+
+bool RealPipelineOps::CreateIsoImage(const std::string& work_folder, const std::string& output,
+                                     const std::string& label, int verbosity) {
+  return ::CreateIsoImage(work_folder, output, label, verbosity, console_);
+}
+
+bool RealPipelineOps::UntarArchive(const std::string& archive, const std::string& destination,
+                                   IFileProgressCallback* progress) {
+  return ::UntarArchive(archive, destination, progress);
+}
+
+void RealPipelineOps::DeleteFile(const std::string& path) { platform::DeleteFile(path); }
+
+bool RealPipelineOps::GetVirusDataVersion(const std::string& archive, std::string& version) {
+  return ::GetVirusDataVersion(archive, version);
+}

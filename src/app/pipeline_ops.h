@@ -1,0 +1,66 @@
+// The operations that the image build pipeline is made of. The real set does the work;
+// tests hand BuildImage a fake that records calls and scripts outcomes, so the step order,
+// the early stops, the clean-up and the exact lines can be checked without network or disk.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "download/progress.h"
+#include "platform/console.h"
+
+// One call of DownloadAndVerify: what to fetch, whether to verify it, where to put it.
+struct DownloadRequest {
+  std::string base_url;
+  std::optional<std::string> remote_name;
+  std::optional<std::string> manifest_name;
+  std::string folder;
+  std::optional<std::string> file_name;
+};
+
+class PipelineOps {
+ public:
+  virtual ~PipelineOps() = default;
+
+  // Failures of these leave the reason in the platform's last error.
+  virtual bool ExpandOutputPath(const std::string& typed, std::string& full) = 0;
+  virtual bool GetTempFolder(std::string& folder) = 0;
+  virtual bool CreateWorkFolder(const std::string& path) = 0;
+  virtual void RemoveFolder(const std::string& path) = 0;
+
+  // Failure leaves the reason in errno.
+  virtual bool CanOpenOutputFile(const std::string& path) = 0;
+
+  // These print their own failure messages.
+  virtual bool DownloadAndVerify(const DownloadRequest& request, int verbosity) = 0;
+  virtual bool CreateIsoImage(const std::string& work_folder, const std::string& output,
+                              const std::string& label, int verbosity) = 0;
+
+  // Failure leaves the reason in errno; nothing printed.
+  virtual bool UntarArchive(const std::string& archive, const std::string& destination,
+                            IFileProgressCallback* progress) = 0;
+  virtual void DeleteFile(const std::string& path) = 0;
+  virtual bool GetVirusDataVersion(const std::string& archive, std::string& version) = 0;
+};
+
+// The operations that really do the work, printing to the given console.
+class RealPipelineOps : public PipelineOps {
+ public:
+  explicit RealPipelineOps(platform::Console& console) : console_(console) {}
+
+  bool ExpandOutputPath(const std::string& typed, std::string& full) override;
+  bool GetTempFolder(std::string& folder) override;
+  bool CreateWorkFolder(const std::string& path) override;
+  void RemoveFolder(const std::string& path) override;
+  bool CanOpenOutputFile(const std::string& path) override;
+  bool DownloadAndVerify(const DownloadRequest& request, int verbosity) override;
+  bool CreateIsoImage(const std::string& work_folder, const std::string& output,
+                      const std::string& label, int verbosity) override;
+  bool UntarArchive(const std::string& archive, const std::string& destination,
+                    IFileProgressCallback* progress) override;
+  void DeleteFile(const std::string& path) override;
+  bool GetVirusDataVersion(const std::string& archive, std::string& version) override;
+
+ private:
+  platform::Console& console_;
+};

@@ -1,0 +1,97 @@
+#include "download/verified_download.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "download/download_file.h"
+#include "download/progress.h"
+#include "platform/error_text.h"
+#include "platform/last_error.h"
+#include "platform/resources.h"
+
+using platform::Print;
+using platform::Stream;
+
+namespace {
+
+bool Fetch(const std::string& url, const std::string& path, int verbosity,
+           platform::Console& console) {
+  MyProgressCallback progress(verbosity, console);
+  return DownloadFile(url, path, &progress);
+}
+
+// Reports a failed download; the last error is read first and stays as it was.
+void ReportDownloadFailure(platform::Console& console) {
+  std::string reason = platform::LastErrorText();
+  Print(console, Stream::kErr, "Download failed: %s\n", reason.c_str());
+}
+
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+}  // namespace
+
+std::string EncodeUrlName(const std::string& name) {
+  static constexpr char kKeep[] = "-._~!$&'()*+,;=@";
+  std::string encoded;
+  for (unsigned char c : name) {
+    bool keep = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                (c != '\0' && std::strchr(kKeep, c) != nullptr);
+    if (keep) {
+      encoded += static_cast<char>(c);
+    } else {
+      char escape[4];
+      std::snprintf(escape, sizeof escape, "%%%02X", c);
+      encoded += escape;
+    }
+  }
+  return encoded;
+}
+
+bool DownloadAndVerify(const std::string& base_url, const std::optional<std::string>& remote_name,
+                       const std::optional<std::string>& manifest_name, const std::string& folder,
+                       const std::optional<std::string>& file_name, int verbosity,
+                       platform::Console& console) {
+  std::string url = remote_name ? base_url + "/" + EncodeUrlName(*remote_name) : base_url;
+  std::string path = file_name ? folder + "/" + *file_name : folder;
+  if (!Fetch(url, path, verbosity, console)) {
+    ReportDownloadFailure(console);
+    return false;
+  }
+  if (!manifest_name) return true;
+
+  std::string manifest_url = base_url + "/" + EncodeUrlName(*manifest_name);
+  std::string name = file_name.value_or("");
+  if (!VerifyDownloadedFile(folder, name, manifest_url, verbosity, console)) {
+    if (verbosity != 0) Print(console, Stream::kOut, "Retrying the download...\n");
+    if (!Fetch(url, path, verbosity, console)) {
+      ReportDownloadFailure(console);
+      return false;
+    }
+    if (!VerifyDownloadedFile(folder, name, manifest_url, verbosity, console)) return false;
+  }
+  if (verbosity != 0) Print(console, Stream::kOut, "Integrity successfully verified.\n");
+  return true;
+}
+
+bool ExtractResourceToString(int id, const std::string& type, std::string& bytes) {
+  std::optional<std::string_view> resource = platform::FindResource(type, id);
+  if (!resource) return false;
+  if (resource->empty()) {
+    platform::SetLastError(ENODATA);
+    return false;
+  }
+  bytes.assign(resource->data(), resource->size());
+  return true;
+}
+
+bool WriteStringToFile(const std::string& path, const std::string& bytes) {
+  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "wb"));
+  if (!file) return false;
+  std::size_t written = std::fwrite(bytes.data(), 1, bytes.size(), file.get());
+  int closed = std::fclose(file.release());
+  return written == bytes.size() && closed == 0;
+}

@@ -1,0 +1,32 @@
+// Fetching a component, and proving it genuine against its signed manifest.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "platform/console.h"
+
+// Downloads base_url + "/" + remote_name (or base_url alone) to folder + "/" + file_name (or
+// folder alone). With a manifest name the file is verified against that manifest, and
+// fetched and verified once more when the first verification fails. Prints its own failure
+// messages; after a failed download the transfer's code stays in the last error.
+bool DownloadAndVerify(const std::string& base_url, const std::optional<std::string>& remote_name,
+                       const std::optional<std::string>& manifest_name, const std::string& folder,
+                       const std::optional<std::string>& file_name, int verbosity,
+                       platform::Console& console = platform::StdConsole());
+
+// Writes the embedded trust anchors into the folder, downloads the manifest there, verifies
+// it and the file's checksum, and removes the verification files on success.
+bool VerifyDownloadedFile(const std::string& folder, const std::string& file_name,
+                          const std::string& manifest_url, int verbosity,
+                          platform::Console& console);
+
+// Copies the embedded resource of that id and type; false with the last error set.
+bool ExtractResourceToString(int id, const std::string& type, std::string& bytes);
+
+// Writes all bytes to the file, creating or truncating it; false with errno set.
+bool WriteStringToFile(const std::string& path, const std::string& bytes);
+
+// A file name made safe for a URL path: bytes other than unreserved and sub-delimiter
+// characters are percent-encoded (a blank becomes %20).
+std::string EncodeUrlName(const std::string& name);

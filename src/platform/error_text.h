@@ -1,0 +1,40 @@
+// Texts for error codes: errno values, the internet-client codes that transfers leave, and
+// the few codes of the platform layer's own.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace platform {
+
+// Internet-client codes left by transfers (the numbers of the Windows internet client, so
+// that both builds report the same codes).
+inline constexpr std::uint32_t kErrorInternetTimeout = 12002;
+inline constexpr std::uint32_t kErrorInternetExtendedError = 12003;
+inline constexpr std::uint32_t kErrorInternetInternalError = 12004;
+inline constexpr std::uint32_t kErrorInternetInvalidUrl = 12005;
+inline constexpr std::uint32_t kErrorInternetUnrecognizedScheme = 12006;
+inline constexpr std::uint32_t kErrorInternetNameNotResolved = 12007;
+inline constexpr std::uint32_t kErrorInternetLoginFailure = 12015;
+inline constexpr std::uint32_t kErrorInternetItemNotFound = 12028;
+inline constexpr std::uint32_t kErrorInternetCannotConnect = 12029;
+inline constexpr std::uint32_t kErrorInternetConnectionAborted = 12030;
+inline constexpr std::uint32_t kErrorInternetConnectionReset = 12031;
+inline constexpr std::uint32_t kErrorInternetInvalidCa = 12045;
+inline constexpr std::uint32_t kErrorHttpInvalidServerResponse = 12152;
+inline constexpr std::uint32_t kErrorHttpRedirectFailed = 12156;
+inline constexpr std::uint32_t kErrorInternetSecurityChannelError = 12157;
+
+// Codes of the platform layer's own, outside every errno and internet-client range.
+inline constexpr std::uint32_t kErrorFolderIsLink = 0x20000001;
+inline constexpr std::uint32_t kErrorFolderForeignOwner = 0x20000002;
+inline constexpr std::uint32_t kErrorFolderInUse = 0x20000003;
+
+// The text for a code: fixed texts for 0, 12002, 12028 and 12029; otherwise the platform's
+// message text, or "Error 0x%08x" for a code without one.
+std::string DownloadErrorText(std::uint32_t code);
+
+// DownloadErrorText of the calling thread's last error, read before anything else runs.
+std::string LastErrorText();
+
+}  // namespace platform

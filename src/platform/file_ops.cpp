@@ -1,0 +1,125 @@
+#include "platform/file_ops.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
+#include <vector>
+
+#include "platform/error_text.h"
+#include "platform/last_error.h"
+#include "platform/unique_fd.h"
+
+namespace platform {
+namespace {
+
+// Checks an existing entry of the work folder's name before it is reused.
+bool AcceptExistingDirectory(const std::string& path) {
+  struct stat info {};
+  if (lstat(path.c_str(), &info) != 0) return FailWithErrno();
+  if (S_ISLNK(info.st_mode)) {
+    SetLastError(kErrorFolderIsLink);
+    return false;
+  }
+  if (!S_ISDIR(info.st_mode)) {
+    SetLastError(ENOTDIR);
+    return false;
+  }
+  if (info.st_uid != geteuid()) {
+    SetLastError(kErrorFolderForeignOwner);
+    return false;
+  }
+  if ((info.st_mode & 07777) != 0700 && chmod(path.c_str(), 0700) != 0) return FailWithErrno();
+  return true;
+}
+
+bool WriteAll(int fd, const char* data, std::size_t size) {
+  while (size > 0) {
+    ssize_t written = write(fd, data, size);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data += written;
+    size -= static_cast<std::size_t>(written);
+  }
+  return true;
+}
+
+bool SyncParentFolder(const std::string& path) {
+  std::string parent = std::filesystem::path(path).parent_path().string();
+  UniqueFd folder(open(parent.empty() ? "." : parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  return folder.valid() && fsync(folder.get()) == 0;
+}
+
+// Copies a file's bytes into a new file beside the target, syncs it and renames it over
+// the target, so the target is never seen half written.
+bool CopyAcross(const std::string& from, const std::string& to) {
+  UniqueFd source(open(from.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!source.valid()) return FailWithErrno();
+  std::string partial = to + ".partial";
+  UniqueFd target(open(partial.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+  if (!target.valid()) return FailWithErrno();
+  std::vector<char> buffer(1 << 20);
+  for (;;) {
+    ssize_t count = read(source.get(), buffer.data(), buffer.size());
+    if (count < 0 && errno == EINTR) continue;
+    if (count == 0) break;
+    if (count < 0 || !WriteAll(target.get(), buffer.data(), static_cast<std::size_t>(count))) {
+      FailWithErrno();
+      unlink(partial.c_str());
+      return false;
+    }
+  }
+  if (fsync(target.get()) != 0 || target.Close() != 0 || rename(partial.c_str(), to.c_str()) != 0) {
+    FailWithErrno();
+    unlink(partial.c_str());
+    return false;
+  }
+  SyncParentFolder(to);
+  unlink(from.c_str());
+  return true;
+}
+
+}  // namespace
+
+bool CanOpenForAppend(const std::string& path) {
+  int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+  if (fd < 0) return false;
+  close(fd);
+  return true;
+}
+
+bool MakePrivateDirectory(const std::string& path) {
+  if (mkdir(path.c_str(), 0700) == 0) return true;
+  if (errno != EEXIST) return FailWithErrno();
+  return AcceptExistingDirectory(path);
+}
+
+bool RemoveTree(const std::string& path) {
+  std::error_code error;
+  std::filesystem::remove_all(path, error);
+  return !error;
+}
+
+bool DeleteFile(const std::string& path) {
+  if (unlink(path.c_str()) == 0) return true;
+  return FailWithErrno();
+}
+
+bool MoveFileReplace(const std::string& from, const std::string& to) {
+  if (rename(from.c_str(), to.c_str()) == 0) {
+    UniqueFd moved(open(to.c_str(), O_RDONLY | O_CLOEXEC));
+    if (moved.valid()) fsync(moved.get());
+    SyncParentFolder(to);
+    return true;
+  }
+  if (errno != EXDEV) return FailWithErrno();
+  return CopyAcross(from, to);
+}
+
+}  // namespace platform

@@ -1,0 +1,28 @@
+// File and folder operations of the pipeline. Failures leave the reason in the last error
+// (an errno value or one of the platform codes of error_text.h), except where noted.
+#pragma once
+
+#include <string>
+
+namespace platform {
+
+// Opens the file for appending (creating it empty when missing) and closes it again; an
+// existing file is left as it was. false with errno set when it cannot be opened.
+bool CanOpenForAppend(const std::string& path);
+
+// Creates a folder that only the current user may enter (mode 0700). A folder of that name
+// that already exists is accepted when it is a real directory owned by the current user;
+// a symbolic link, a non-directory or a folder of another user is refused.
+bool MakePrivateDirectory(const std::string& path);
+
+// Removes a tree without following symbolic links. A missing tree is fine.
+bool RemoveTree(const std::string& path);
+
+// Deletes one file; the result may be ignored.
+bool DeleteFile(const std::string& path);
+
+// Moves a file to its target, replacing an existing target. Across file systems the data
+// are copied and synced and the source removed. Returns once the data are on disk.
+bool MoveFileReplace(const std::string& from, const std::string& to);
+
+}  // namespace platform

@@ -1,0 +1,35 @@
+#include "platform/paths.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
+
+#include "platform/last_error.h"
+
+namespace platform {
+
+bool FullPath(const std::string& typed, std::string& full) {
+  if (typed.empty()) {
+    SetLastError(EINVAL);
+    return false;
+  }
+  std::error_code error;
+  std::filesystem::path absolute = std::filesystem::absolute(typed, error);
+  if (error) {
+    SetLastError(static_cast<std::uint32_t>(error.value()));
+    return false;
+  }
+  full = absolute.lexically_normal().string();
+  return true;
+}
+
+bool TempFolder(std::string& folder) {
+  const char* tmpdir = std::getenv("TMPDIR");
+  std::string path = (tmpdir != nullptr && *tmpdir != '\0') ? tmpdir : "/tmp";
+  if (path.back() != '/') path += '/';
+  folder = path;
+  return true;
+}
+
+}  // namespace platform

@@ -1,0 +1,15 @@
+// Path services: full paths and the system temporary folder.
+#pragma once
+
+#include <string>
+
+namespace platform {
+
+// The full path of a path as typed, resolved against the current directory without
+// consulting the disk otherwise. false with the last error set when it cannot be formed.
+bool FullPath(const std::string& typed, std::string& full);
+
+// $TMPDIR when set and not empty, else "/tmp", always ending with "/".
+bool TempFolder(std::string& folder);
+
+}  // namespace platform
