@@ -45,6 +45,7 @@ stop_qemu() {
     qemu_pid=
   fi
 }
+# shellcheck disable=SC2317 # runs from the EXIT trap
 cleanup() {
   stop_qemu
   if [ -n "${ORBEC_BOOT_LOG:-}" ] && [ -f "$tmp/serial.log" ]; then
