@@ -1,0 +1,100 @@
+// A test PKI minted in-process: keys, root and issued certificates with chosen names,
+// serials, validity periods and extensions, CRLs with chosen dates and revoked serials, and
+// SHA-1 RSA signatures. Times are given in seconds relative to now.
+#pragma once
+
+#include <openssl/types.h>
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace testing_support {
+
+// A private key with its public half.
+class TestKey {
+ public:
+  explicit TestKey(std::shared_ptr<EVP_PKEY> key) : key_(std::move(key)) {}
+  EVP_PKEY* get() const { return key_.get(); }
+
+ private:
+  std::shared_ptr<EVP_PKEY> key_;
+};
+
+// Number of distinct RSA keys PooledRsaKey hands out.
+inline constexpr int kRsaKeyPoolSize = 5;
+
+// RSA 2048 key number index (0 to kRsaKeyPoolSize - 1); each is generated once per test binary
+// on first use, since generating RSA keys is slow.
+TestKey PooledRsaKey(int index);
+// A fresh EC (P-256) key.
+TestKey NewEcKey();
+
+enum class Digest { kMd5, kSha1, kSha256 };
+
+constexpr long kDay = 24 * 60 * 60;
+
+struct CertOptions {
+  std::string commonName = "Test Certificate";
+  long serial = 1;
+  long notBefore = -kDay;
+  long notAfter = 365 * kDay;
+  // The basicConstraints extension: absent, CA:FALSE or CA:TRUE.
+  bool basicConstraints = true;
+  bool isCa = true;
+  // Version 1 with no extensions at all (overrides basicConstraints).
+  bool version1 = false;
+  Digest digest = Digest::kSha256;
+  // Issuer common name written into the certificate instead of the issuer's own.
+  std::optional<std::string> issuerCommonNameOverride = std::nullopt;
+};
+
+// A certificate with the key it was made for.
+class TestCert {
+ public:
+  TestCert(std::shared_ptr<X509> certificate, TestKey key)
+      : certificate_(std::move(certificate)), key_(std::move(key)) {}
+
+  X509* get() const { return certificate_.get(); }
+  const TestKey& key() const { return key_; }
+  std::string Pem() const;
+  std::string Der() const;
+
+ private:
+  std::shared_ptr<X509> certificate_;
+  TestKey key_;
+};
+
+TestCert MakeSelfSigned(const CertOptions& options, const TestKey& key);
+TestCert IssueCertificate(const CertOptions& options, const TestKey& key, const TestCert& issuer);
+
+struct CrlOptions {
+  int version = 2;  // 1 or 2
+  long thisUpdate = -kDay;
+  std::optional<long> nextUpdate = 30 * kDay;
+  std::vector<long> revokedSerials = {};
+  Digest digest = Digest::kSha256;
+};
+
+// A PEM CRL block ("-----BEGIN X509 CRL-----" ...) named as issued by issuer and signed with
+// signingKey (the issuer's own key unless given).
+std::string MakeCrlPem(const CrlOptions& options, const TestCert& issuer);
+std::string MakeCrlPem(const CrlOptions& options, const TestCert& issuer,
+                       const TestKey& signingKey);
+
+// RSASSA-PKCS1-v1_5 signature with SHA-1 of data, most significant byte first.
+std::string SignSha1(const TestKey& key, const std::string& data);
+
+// The usual chain: a root (pool key 0), an intermediate CA (key 1) and a signer (key 2,
+// CA:FALSE), all current, and a current version 2 CRL of the root with no revoked entries.
+struct TestPki {
+  static TestPki Make();
+
+  TestCert root;
+  TestCert intermediate;
+  TestCert signer;
+  std::string crlPem;
+};
+
+}  // namespace testing_support
