@@ -9,7 +9,7 @@ Faults are injected per request, chosen in two ways:
   * in a rules file (--rules, JSON, read again on every request): {"<path>": ["kind", ...]};
     the n-th request of a path gets the n-th kind, the last kind repeats.
 Kinds: ok, status:<code>, nolength, chunked, short:<bytes>, stall:<bytes>, slow:<ms>,
-redirect:<target path>, redirectloop, corrupt, closed.
+redirect:<target path without its leading slash>, redirectloop, corrupt, closed.
 Every request is logged (--log) as one line: "<method> <path> <authorization header or ->".
 """
 
@@ -106,7 +106,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.send_plain(int(arg), b"fault status\n")
             return
         if kind == "redirect":
-            self.send_plain(302, b"", {"Location": arg})
+            self.send_plain(302, b"", {"Location": "/" + arg.lstrip("/")})
             return
         if kind == "redirectloop":
             self.send_plain(302, b"", {"Location": self.path})
