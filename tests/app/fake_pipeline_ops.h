@@ -1,0 +1,70 @@
+// Pipeline operations that touch neither network nor disk: each call is recorded as one line,
+// and a test chooses which call fails and with which reason.
+#pragma once
+
+#include <cerrno>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "app/pipeline_ops.h"
+#include "platform/last_error.h"
+
+class FakePipelineOps : public PipelineOps {
+ public:
+  // A failing operation, by the first word of its recorded line ("download" calls are named
+  // "download <file name>"), with the code it leaves (last error or errno).
+  std::map<std::string, int> failures;
+  std::string version = "2026.12.07";
+  std::function<void()> on_untar;  // runs inside UntarArchive, may throw
+  std::vector<std::string> calls;
+  std::vector<DownloadRequest> downloads;
+
+  bool ExpandOutputPath(const std::string& typed, std::string& full) override {
+    full = "/full/" + typed;
+    return Step("expand " + typed);
+  }
+  bool GetTempFolder(std::string& folder) override {
+    folder = "/tmp/";
+    return Step("temp");
+  }
+  bool CreateWorkFolder(const std::string& path) override { return Step("create " + path); }
+  void RemoveFolder(const std::string& path) override { calls.push_back("remove " + path); }
+  bool CanOpenOutputFile(const std::string& path) override { return Step("output " + path, true); }
+  bool DownloadAndVerify(const DownloadRequest& request, int verbosity) override {
+    downloads.push_back(request);
+    return Step("download " + request.file_name.value_or("") + " " + std::to_string(verbosity));
+  }
+  bool CreateIsoImage(const std::string& work, const std::string& output, const std::string& label,
+                      int verbosity) override {
+    return Step("iso " + work + " " + output + " [" + label + "] " + std::to_string(verbosity));
+  }
+  bool UntarArchive(const std::string& archive, const std::string& destination,
+                    IFileProgressCallback* progress) override {
+    if (on_untar) on_untar();
+    if (progress != nullptr) progress->OnProgress(100, 50);
+    return Step("untar " + archive + " " + destination, true);
+  }
+  void DeleteFile(const std::string& path) override { calls.push_back("delete " + path); }
+  bool GetVirusDataVersion(const std::string& archive, std::string& found) override {
+    if (!Step("version " + archive, true)) return false;
+    found = version;
+    return true;
+  }
+
+ private:
+  bool Step(const std::string& line, bool uses_errno = false) {
+    calls.push_back(line);
+    for (const auto& [prefix, code] : failures) {
+      if (line.rfind(prefix, 0) != 0) continue;
+      if (uses_errno) {
+        errno = code;
+      } else {
+        platform::SetLastError(static_cast<std::uint32_t>(code));
+      }
+      return false;
+    }
+    return true;
+  }
+};

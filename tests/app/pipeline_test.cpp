@@ -1,0 +1,178 @@
+#include "app/pipeline.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+
+#include "deployment.h"
+#include "fake_pipeline_ops.h"
+#include "platform/error_text.h"
+
+using platform::MemoryConsole;
+
+namespace {
+
+const std::string kWork = "/tmp/KaveroBootableAvTempFolder";
+const std::string kSlax = kWork + "/slax/";
+const std::string kRemove = "remove " + kWork;
+
+class PipelineTest : public testing::Test {
+ protected:
+  bool Build(int verbosity, std::optional<std::string> url = std::nullopt) {
+    return BuildImage("out.iso", url, verbosity, ops_, console_);
+  }
+  FakePipelineOps ops_;
+  MemoryConsole console_;
+};
+
+TEST_F(PipelineTest, RunsTheStepsInOrderAndRemovesTheWorkFolder) {
+  ASSERT_TRUE(Build(1));
+  const std::vector<std::string> expected = {
+      "expand out.iso",
+      "temp",
+      kRemove,
+      "create " + kWork,
+      "output /full/out.iso",
+      "download KaveroLive-SLAX.tar 1",
+      "untar " + kWork + "/KaveroLive-SLAX.tar " + kWork,
+      "delete " + kWork + "/KaveroLive-SLAX.tar",
+      "download linux.intel.libc6.glibc.2.2.tar 1",
+      "download vdl.zip 1",
+      "version " + kSlax + "vdl.zip",
+      "download ide_2026.12.07.zip 1",
+      "iso " + kWork + " /full/out.iso [ORBE 2026.12.07] 1",
+      kRemove,
+  };
+  EXPECT_EQ(ops_.calls, expected);
+  EXPECT_EQ(console_.out,
+            "Downloading Linux distribution from Kavero...\n"
+            "Unpacking Linux distribution...\n"
+            "Downloading Kavero Anti-Virus for Linux...\n"
+            "Downloading virus data...\n"
+            "Determining virus data version...\n"
+            "Downloading latest identities for virus data 2026.12.07...\n"
+            "Creating the ISO image: out.iso...\n"
+            "ISO image successfully created\n");
+  EXPECT_EQ(console_.err, "");
+}
+
+TEST_F(PipelineTest, FetchesEachComponentFromItsPlaceWithItsManifest) {
+  ASSERT_TRUE(Build(2));
+  ASSERT_EQ(ops_.downloads.size(), 4u);
+  const std::string server(deployment::kServer);
+  const std::string account = std::string(deployment::kAccount) + ":" +
+                              std::string(deployment::kPassword) + "@";
+  const DownloadRequest& dist = ops_.downloads[0];
+  EXPECT_EQ(dist.base_url, server + "/tools/orbe/1.1/");
+  EXPECT_EQ(dist.remote_name, "KaveroLive-SLAX.tar");
+  EXPECT_EQ(dist.manifest_name, "KaveroLive-SLAX_manifest.dat");
+  EXPECT_EQ(dist.folder, kWork);
+  const DownloadRequest& product = ops_.downloads[1];
+  EXPECT_EQ(product.base_url.find(account), server.find("://") + 3) << product.base_url;
+  EXPECT_TRUE(product.base_url.ends_with("/kavero/products/full/OEM/Lumo/current/unix/"));
+  EXPECT_EQ(product.manifest_name, "linux.intel.libc6.glibc.2.2.manifest");
+  EXPECT_EQ(product.folder, kSlax);
+  for (std::size_t i : {2u, 3u}) {
+    EXPECT_TRUE(ops_.downloads[i].base_url.ends_with("/kavero/products/full/OEM/Lumo/data/"));
+    EXPECT_NE(ops_.downloads[i].base_url.find(account), std::string::npos);
+    EXPECT_EQ(ops_.downloads[i].manifest_name, std::nullopt);
+    EXPECT_EQ(ops_.downloads[i].remote_name, ops_.downloads[i].file_name);
+  }
+  // The unpacking's progress line and its blanking line.
+  EXPECT_NE(console_.out.find("Unpacking Linux distribution...\n50% of 0 KB\r" +
+                              std::string(79, ' ') + "\rDownloading Kavero"),
+            std::string::npos);
+}
+
+TEST_F(PipelineTest, AGivenDistributionUrlIsFetchedWholeWithoutManifest) {
+  ASSERT_TRUE(Build(1, "ftp://host/some/other-name.tar"));
+  const DownloadRequest& dist = ops_.downloads[0];
+  EXPECT_EQ(dist.base_url, "ftp://host/some/other-name.tar");
+  EXPECT_EQ(dist.remote_name, std::nullopt);
+  EXPECT_EQ(dist.manifest_name, std::nullopt);
+  EXPECT_EQ(dist.file_name, "KaveroLive-SLAX.tar");
+  EXPECT_EQ(console_.out.rfind("Downloading Linux distribution from ftp://host/some/other-name.tar...\n", 0), 0u);
+}
+
+TEST_F(PipelineTest, QuietPrintsNothingButFailures) {
+  ops_.failures["download vdl.zip"] = 12029;
+  EXPECT_FALSE(Build(0));
+  EXPECT_EQ(console_.out, "");
+  EXPECT_EQ(ops_.calls.back(), kRemove);
+}
+
+TEST_F(PipelineTest, MissingIdentitiesAreNotAFailure) {
+  ops_.failures["download ide_"] = platform::kErrorInternetItemNotFound;
+  ASSERT_TRUE(Build(1));
+  EXPECT_NE(console_.out.find("for virus data 2026.12.07...\nNo newer identities found\nCreating"),
+            std::string::npos);
+}
+
+TEST_F(PipelineTest, OtherIdentityFailuresEndTheRun) {
+  ops_.failures["download ide_"] = platform::kErrorInternetTimeout;
+  EXPECT_FALSE(Build(1));
+  EXPECT_EQ(console_.out.find("No newer identities found"), std::string::npos);
+  EXPECT_EQ(ops_.calls.back(), kRemove);
+  EXPECT_EQ(ops_.calls[ops_.calls.size() - 2], "download ide_2026.12.07.zip 1");
+}
+
+struct FailureCase {
+  std::string step;
+  int code;
+  std::string message;
+  std::string last_call;  // the call before the final removal
+};
+
+TEST_F(PipelineTest, EachFailureReportsItsMessageAndStopsThere) {
+  const FailureCase cases[] = {
+      {"expand", EINVAL, "Failed to expand the output path: Invalid argument\n", ""},
+      {"temp", ENOENT, "Failed to get temp folder: No such file or directory\n", ""},
+      {"create", platform::kErrorFolderIsLink,
+       "Failed to create temp folder " + kWork + ": The folder is a symbolic link\n",
+       "create " + kWork},
+      {"output", ENOENT, "Cannot open the output file /full/out.iso: No such file or directory\n",
+       "output /full/out.iso"},
+      {"download KaveroLive", 12028, "", "download KaveroLive-SLAX.tar 1"},
+      {"untar", 101, "Failed to unpack the Linux distribution to " + kWork +
+                         ": The archive is truncated\n",
+       "untar " + kWork + "/KaveroLive-SLAX.tar " + kWork},
+      {"download linux", 12029, "", "download linux.intel.libc6.glibc.2.2.tar 1"},
+      {"version", 0, "Could not determine the virus data version\n", "version " + kSlax + "vdl.zip"},
+      {"iso", 0, "", "iso " + kWork + " /full/out.iso [ORBE 2026.12.07] 1"},
+  };
+  for (const FailureCase& c : cases) {
+    FakePipelineOps ops;
+    MemoryConsole console;
+    ops.failures[c.step] = c.code;
+    EXPECT_FALSE(BuildImage("out.iso", std::nullopt, 1, ops, console)) << c.step;
+    EXPECT_EQ(console.err, c.message) << c.step;
+    bool folder_made = c.step != "expand" && c.step != "temp";
+    if (folder_made) {
+      ASSERT_GE(ops.calls.size(), 2u);
+      EXPECT_EQ(ops.calls.back(), kRemove) << c.step;
+      EXPECT_EQ(ops.calls[ops.calls.size() - 2], c.last_call) << c.step;
+    } else {
+      EXPECT_EQ(std::count(ops.calls.begin(), ops.calls.end(), kRemove), 0) << c.step;
+    }
+  }
+}
+
+TEST_F(PipelineTest, AnUnsafeVersionIsRefused) {
+  for (std::string version : {"../x", "a/b", "a\\b", "..", "1\t2", "v:1"}) {
+    FakePipelineOps ops;
+    MemoryConsole console;
+    ops.version = version;
+    EXPECT_FALSE(BuildImage("out.iso", std::nullopt, 1, ops, console)) << version;
+    EXPECT_EQ(console.err, "Could not determine the virus data version\n") << version;
+  }
+  for (std::string version : {"", " 1.23 "}) {
+    FakePipelineOps ops;
+    MemoryConsole console;
+    ops.version = version;
+    EXPECT_TRUE(BuildImage("out.iso", std::nullopt, 1, ops, console)) << version;
+    EXPECT_EQ(ops.calls[ops.calls.size() - 2],
+              "iso " + kWork + " /full/out.iso [ORBE " + version + "] 1");
+  }
+}
+
+}  // namespace
