@@ -1,0 +1,138 @@
+#include "archive/virus_data_version.h"
+
+#include <gtest/gtest.h>
+
+#include "support/temp_dir.h"
+#include "support/zip_builder.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using testing_support::ReadFileBytes;
+using testing_support::WriteFileBytes;
+using testing_support::WriteZip;
+using testing_support::ZipMember;
+
+constexpr const char* kName = "virusDataVersion.txt";
+
+class VirusDataVersion : public ::testing::Test {
+ protected:
+  // Reads the version from a zip of these members; "<none>" when the lookup fails.
+  std::string Lookup(const std::vector<ZipMember>& members) {
+    WriteZip(zip_, members);
+    return LookupFile();
+  }
+  std::string LookupFile() {
+    std::string version = "<none>";
+    const bool ok = GetVirusDataVersion(zip_, version);
+    EXPECT_EQ(ok, version != "<none>");
+    return version;
+  }
+  // Rewrites the zip file's bytes: every occurrence of from becomes to (same length).
+  void Patch(const std::string& from, const std::string& to) {
+    std::string bytes = ReadFileBytes(zip_);
+    ASSERT_EQ(from.size(), to.size());
+    std::size_t at = 0, count = 0;
+    while ((at = bytes.find(from, at)) != std::string::npos) {
+      bytes.replace(at, to.size(), to);
+      ++count;
+    }
+    ASSERT_GT(count, 0u);
+    WriteFileBytes(zip_, bytes);
+  }
+
+  testing_support::TempDir temp_;
+  fs::path zip_ = temp_.path() / "vdl.zip";
+};
+
+TEST_F(VirusDataVersion, FirstLineOfAStoredOrDeflatedMember) {
+  const struct {
+    std::string content;
+    std::string version;
+  } cases[] = {
+      {"1.23\r\n", "1.23"},   {"1.23\n", "1.23"},
+      {"1.23", "1.23"},       {"1.23\nmore\n", "1.23"},
+      {"1.23\rmore", "1.23"}, {"\nlater", ""},
+      {" 1.23 \n", " 1.23 "}, {std::string("1.2\0x", 5), "1.2"},
+  };
+  for (bool deflate : {false, true}) {
+    for (const auto& c : cases) {
+      EXPECT_EQ(Lookup({{"other.txt", "9.99\n"}, {kName, c.content, deflate}}), c.version)
+          << c.content << (deflate ? " deflated" : " stored");
+    }
+  }
+}
+
+TEST_F(VirusDataVersion, NameMatchesWholeIgnoringCase) {
+  EXPECT_EQ(Lookup({{"VIRUSDATAVERSION.TXT", "2.0\n"}}), "2.0");
+  EXPECT_EQ(Lookup({{std::string("data/") + kName, "2.0\n"}}), "<none>");
+  EXPECT_EQ(Lookup({{std::string(kName) + ".bak", "2.0\n"}}), "<none>");
+}
+
+TEST_F(VirusDataVersion, FirstEntryOfTheNameWins) {
+  EXPECT_EQ(Lookup({{"VirusDataVersion.TXT", "first\n"}, {kName, "second\n"}}), "first");
+  // The same name twice, which libzip will not write: written under two names, then renamed.
+  WriteZip(zip_, {{"virusDataVersion.tx1", "first\n", false},
+                  {"virusDataVersion.tx2", "second\n", false}});
+  Patch("virusDataVersion.tx1", kName);
+  Patch("virusDataVersion.tx2", kName);
+  EXPECT_EQ(LookupFile(), "first");
+}
+
+TEST_F(VirusDataVersion, DamagedMemberFails) {
+  WriteZip(zip_, {{kName, "1.23-stored-data\n", false}});
+  Patch("1.23-stored-data", "1.23-stored-dat4");  // the data no longer match the CRC-32
+  EXPECT_EQ(LookupFile(), "<none>");
+
+  const std::string content = "7.7\n" + std::string(5000, 'z');
+  WriteZip(zip_, {{kName, content, true}});
+  std::string bytes = ReadFileBytes(zip_);
+  // Central-directory header: signature, then the CRC-32 at offset 16.
+  const std::size_t central = bytes.find(std::string("PK\1\2", 4));
+  ASSERT_NE(central, std::string::npos);
+  bytes[central + 16] = static_cast<char>(bytes[central + 16] ^ 0x01);
+  WriteFileBytes(zip_, bytes);
+  EXPECT_EQ(LookupFile(), "<none>");
+}
+
+TEST_F(VirusDataVersion, EmptyOrMissingMemberOrArchiveFails) {
+  EXPECT_EQ(Lookup({{kName, "", false}}), "<none>");
+  EXPECT_EQ(Lookup({{"readme.txt", "1.0\n"}}), "<none>");
+  WriteFileBytes(zip_, "this is not a zip file");
+  EXPECT_EQ(LookupFile(), "<none>");
+  fs::remove(zip_);
+  EXPECT_EQ(LookupFile(), "<none>");
+}
+
+TEST_F(VirusDataVersion, LargeMembersAreReadWithinBounds) {
+  // Under the size cap: read to the end (CRC checked), only the start kept.
+  EXPECT_EQ(Lookup({{kName, "3.1\n" + std::string(10 << 20, 'A')}}), "3.1");
+  // A first line longer than what is kept: cut at the kept size.
+  EXPECT_EQ(Lookup({{kName, std::string(100000, 'v')}}), std::string(65536, 'v'));
+  // A member that inflates past the cap (a zip bomb of a few dozen kilobytes) is refused.
+  WriteZip(zip_, {{kName, "3.1\n" + std::string(24 << 20, 'A')}});
+  EXPECT_LT(fs::file_size(zip_), 200'000u);
+  EXPECT_EQ(LookupFile(), "<none>");
+}
+
+TEST(CutAtLineEnd, EndsAtTheFirstLineEndWithinTheSizeOnly) {
+  char text[] = "ab\ncd\r";
+  CutAtLineEnd(text, 6);
+  EXPECT_EQ(std::string(text, 6), std::string("ab\0cd\r", 6));
+  char beyond[] = "abc\n";
+  CutAtLineEnd(beyond, 3);
+  EXPECT_EQ(std::string(beyond), "abc\n");
+}
+
+TEST(IsAcceptableVersion, RefusesWhatCannotBeAFileNameOrArgument) {
+  for (const char* version : {"", " ", "1.23", " 1.23 ", "2024-05-01 7", "v\xc3\xa9"}) {
+    EXPECT_TRUE(IsAcceptableVersion(version)) << version;
+  }
+  for (const char* version : {".", "..", "a/b", "a\\b", "1:2", "1*", "1?", "\"1\"", "<1", "1>",
+                              "1|2", "1\t2", "\x1b[31m", "1\x7f"}) {
+    EXPECT_FALSE(IsAcceptableVersion(version)) << version;
+  }
+  EXPECT_FALSE(IsAcceptableVersion(std::string("1\0002", 3)));
+}
+
+}  // namespace
