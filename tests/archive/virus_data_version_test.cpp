@@ -84,6 +84,11 @@ TEST_F(VirusDataVersion, DamagedMemberFails) {
   Patch("1.23-stored-data", "1.23-stored-dat4");  // the data no longer match the CRC-32
   EXPECT_EQ(LookupFile(), "<none>");
 
+  // Damage far past the part that is kept: the member is still read to its end.
+  WriteZip(zip_, {{kName, "1.0\n" + std::string(200000, 'z') + "TAIL-MARK", false}});
+  Patch("TAIL-MARK", "TAIL-MARX");
+  EXPECT_EQ(LookupFile(), "<none>");
+
   const std::string content = "7.7\n" + std::string(5000, 'z');
   WriteZip(zip_, {{kName, content, true}});
   std::string bytes = ReadFileBytes(zip_);
