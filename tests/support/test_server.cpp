@@ -73,7 +73,8 @@ std::unique_ptr<TestServer> TestServer::StartHttp(const std::filesystem::path& r
   std::filesystem::path log = root.string() + ".requests.log";
   std::vector<std::string> arguments = {"/usr/bin/python3", kSupportDir + "http_server.py",
                                         "--root", root.string(), "--user", options.user,
-                                        "--password", options.password, "--log", log.string()};
+                                        "--password", options.password, "--log", log.string(),
+                                        "--port", std::to_string(options.port)};
   if (!options.rules.empty()) {
     arguments.push_back("--rules");
     arguments.push_back(options.rules.string());
@@ -85,7 +86,8 @@ std::unique_ptr<TestServer> TestServer::StartFtp(const std::filesystem::path& ro
                                                  const Options& options) {
   return Start("ftp",
                {"/usr/bin/python3", kSupportDir + "ftp_server.py", "--root", root.string(),
-                "--user", options.user, "--password", options.password},
+                "--user", options.user, "--password", options.password, "--port",
+                std::to_string(options.port)},
                {});
 }
 

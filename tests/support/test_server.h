@@ -17,6 +17,7 @@ class TestServer {
     std::string user = "demo-user";
     std::string password = "demo-pwd";
     std::filesystem::path rules;  // JSON rules of faults per path (HTTP only), may be empty
+    int port = 0;                 // 0: any free port
   };
 
   // Serves `root`; nullptr (with a test failure) when the server does not come up.

@@ -1,0 +1,275 @@
+// The built tool end to end against a loopback server holding a small signed mirror.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "iso_inspect.h"
+#include "orbec_run.h"
+#include "support/tar_builder.h"
+#include "support/zip_builder.h"
+
+namespace e2e {
+namespace {
+
+using testing_support::ReadFileBytes;
+using testing_support::TempDir;
+using testing_support::TestServer;
+using testing_support::WriteFileBytes;
+namespace fs = std::filesystem;
+
+const std::string kSteps =
+    "Downloading Linux distribution from Kavero...\n"
+    "Downloading the manifest file...\n"
+    "Integrity successfully verified.\n"
+    "Unpacking Linux distribution...\n"
+    "Downloading Kavero Anti-Virus for Linux...\n"
+    "Downloading the manifest file...\n"
+    "Integrity successfully verified.\n"
+    "Downloading virus data...\n"
+    "Determining virus data version...\n"
+    "Downloading latest identities for virus data 2026.12.07...\n"
+    "Creating the ISO image: out.iso...\n"
+    "ISO image successfully created\n";
+
+// Standard error without the banner that xorriso prints even when asked to be quiet.
+std::string ToolErrors(const std::string& err) {
+  std::string kept;
+  std::size_t at = 0;
+  while (at < err.size()) {
+    std::size_t end = err.find('\n', at);
+    end = end == std::string::npos ? err.size() : end + 1;
+    std::string line = err.substr(at, end - at);
+    if (line.starts_with("xorriso ")) {
+      if (err.compare(end, 1, "\n") == 0) ++end;  // and the empty line after it
+    } else {
+      kept += line;
+    }
+    at = end;
+  }
+  return kept;
+}
+
+class EndToEnd : public testing::Test {
+ protected:
+  void SetUp() override {
+    fs::create_directories(dir_.path() / "tmp");
+    fs::create_directories(dir_.path() / "run");
+    rules_ = dir_.path() / "rules.json";
+    WriteFileBytes(rules_, "{}");
+    TestServer::Options options;
+    options.port = DeploymentPort();
+    options.rules = rules_;
+    server_ = TestServer::StartHttp(mirror_.root(), options);
+    ASSERT_TRUE(server_);
+  }
+
+  void TearDown() override {
+    EXPECT_FALSE(fs::exists(work_)) << "the work folder outlived the run";
+  }
+
+  RunResult Run(std::vector<std::string> arguments, std::map<std::string, std::string> env = {}) {
+    env.emplace("TMPDIR", (dir_.path() / "tmp").string());
+    env.emplace("ORBEC_TRANSFER_TIMEOUT", "10");
+    RunResult result = RunOrbec(arguments, dir_.path() / "run", env);
+    result.err = ToolErrors(result.err);
+    return result;
+  }
+
+  void Faults(const std::string& rules) { WriteFileBytes(rules_, rules); }
+  fs::path Output() const { return dir_.path() / "run/out.iso"; }
+  std::string Banner() const {
+    std::string usage = RunOrbec({}, dir_.path(), {}).out;
+    return usage.substr(0, usage.find("Usage"));
+  }
+
+  TempDir dir_;
+  Mirror mirror_{dir_.path() / "mirror"};
+  fs::path rules_;
+  fs::path work_ = dir_.path() / "tmp/KaveroBootableAvTempFolder";
+  std::unique_ptr<TestServer> server_;
+};
+
+TEST_F(EndToEnd, QuietRunBuildsABootableImageAndPrintsNothing) {
+  WriteFileBytes(Output(), "an older file");
+  RunResult run = Run({"-q", "out.iso"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err, "");
+
+  auto facts = InspectIso(Output());
+  ASSERT_TRUE(facts);
+  EXPECT_EQ(facts->volume_id, "ORBE 2026.12.07");
+  EXPECT_EQ(facts->application_id, "ORBE 2026.12.07");
+  EXPECT_TRUE(facts->joliet);
+  EXPECT_TRUE(facts->rock_ridge);
+  EXPECT_TRUE(facts->boot_info_table);
+  for (const char* option : {"-b '/slax/boot/isolinux.bin'", "-c '/slax/boot/isolinux.boot'",
+                             "-no-emul-boot", "-boot-load-size 4", "-boot-info-table"}) {
+    EXPECT_NE(facts->el_torito.find(option), std::string::npos) << option << "\n" << facts->el_torito;
+  }
+  for (const char* present : {"'/slax/linux.intel.libc6.glibc.2.2.tar'", "'/slax/vdl.zip'",
+                              "'/slax/ide_2026.12.07.zip'", "'/readme.txt'"}) {
+    EXPECT_NE(facts->files.find(present), std::string::npos) << present;
+  }
+  for (const char* absent : {"KaveroLive-SLAX.tar", "manifest.dat", "ps.crl", "ps_rootca.crt",
+                             "orbe.iso"}) {
+    EXPECT_EQ(facts->files.find(absent), std::string::npos) << absent;
+  }
+}
+
+TEST_F(EndToEnd, NormalRunPrintsEveryStep) {
+  RunResult run = Run({"out.iso"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, Banner() + kSteps);
+  EXPECT_EQ(run.err, "");
+  EXPECT_TRUE(fs::exists(Output()));
+  auto log = server_->RequestLog();
+  ASSERT_EQ(log.size(), 6u);
+  EXPECT_EQ(log[0], "GET /tools/orbe/1.1//KaveroLive-SLAX.tar -");
+  EXPECT_TRUE(log[2].starts_with("GET /kavero/products/full/OEM/Lumo/current/unix//"
+                                 "linux.intel.libc6.glibc.2.2.tar Basic "));
+}
+
+TEST_F(EndToEnd, VerboseRunAddsProgressLines) {
+  RunResult run = Run({"-v", "out.iso"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  const std::string blank = std::string(79, ' ') + "\r";
+  EXPECT_NE(run.out.find("% of "), std::string::npos);
+  // Every step line of the normal run appears, in order, each progress run ending blanked.
+  std::size_t at = 0;
+  for (std::size_t line = 0; line < kSteps.size();) {
+    std::size_t end = kSteps.find('\n', line) + 1;
+    std::string text = kSteps.substr(line, end - line);
+    std::size_t found = run.out.find(text, at);
+    ASSERT_NE(found, std::string::npos) << text;
+    at = found + text.size();
+    line = end;
+  }
+  EXPECT_NE(run.out.find(blank + "Downloading the manifest file...\n"), std::string::npos);
+  EXPECT_NE(run.out.find(blank + "Determining virus data version...\n"), std::string::npos);
+}
+
+TEST_F(EndToEnd, MissingIdentitiesStillGiveAnImage) {
+  fs::remove(mirror_ / Mirror::kIdentities);
+  RunResult run = Run({"out.iso"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err, "Download failed: The file does not exist.\n");
+  EXPECT_NE(run.out.find("2026.12.07...\nNo newer identities found\nCreating the ISO image"),
+            std::string::npos);
+  auto facts = InspectIso(Output());
+  ASSERT_TRUE(facts);
+  EXPECT_EQ(facts->files.find("ide_"), std::string::npos);
+}
+
+TEST_F(EndToEnd, AFailingIdentityServerEndsTheRun) {
+  Faults(R"({"/kavero/products/full/OEM/Lumo/data/ide_2026.12.07.zip": ["status:500"]})");
+  WriteFileBytes(Output(), "keep");
+  RunResult run = Run({"out.iso"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "Download failed: Unsuccessful download\n");
+  EXPECT_EQ(ReadFileBytes(Output()), "keep");
+}
+
+TEST_F(EndToEnd, ACorruptFirstDownloadIsFetchedAgain) {
+  Faults(R"({"/tools/orbe/1.1/KaveroLive-SLAX.tar": ["corrupt", "ok"]})");
+  RunResult run = Run({"out.iso"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.err, "Error: File checksum is incorrect.\n");
+  EXPECT_NE(run.out.find("Downloading Linux distribution from Kavero...\n"
+                         "Downloading the manifest file...\n"
+                         "Retrying the download...\n"
+                         "Downloading the manifest file...\n"
+                         "Integrity successfully verified.\n"),
+            std::string::npos)
+      << run.out;
+}
+
+TEST_F(EndToEnd, ABadSignatureFailsTwice) {
+  std::string manifest = ReadFileBytes(mirror_ / Mirror::kProductManifest);
+  manifest[manifest.find("\".\\") + 1] = '/';  // one byte of the signed body changed
+  WriteFileBytes(mirror_ / Mirror::kProductManifest, manifest);
+  RunResult run = Run({"out.iso"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "Manifest verification: [BADSIG]: 6\n\nManifest verification: [BADSIG]: 6\n\n");
+  EXPECT_NE(run.out.find("Retrying the download...\n"), std::string::npos);
+  EXPECT_EQ(run.out.find("Downloading virus data"), std::string::npos);
+}
+
+TEST_F(EndToEnd, AGivenDistributionUrlOverHttpIsNotVerified) {
+  fs::create_directories(mirror_ / "other");
+  fs::copy_file(mirror_ / Mirror::kDistribution, mirror_ / "other/any-name.tar");
+  std::string url = server_->url() + "/other/any-name.tar";
+  RunResult run = Run({"-d", url, "out.iso"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_TRUE(run.out.starts_with(Banner() + "Downloading Linux distribution from " + url +
+                                  "...\nUnpacking Linux distribution...\n"))
+      << run.out;
+  for (const std::string& request : server_->RequestLog()) {
+    EXPECT_EQ(request.find("KaveroLive-SLAX"), std::string::npos) << request;
+  }
+}
+
+TEST_F(EndToEnd, AGivenDistributionUrlOverFtp) {
+  TempDir ftp_root;
+  WriteFileBytes(ftp_root.path() / "dist.tar", Mirror::DistributionTar());
+  auto ftp = TestServer::StartFtp(ftp_root.path(), {});
+  ASSERT_TRUE(ftp);
+  RunResult run = Run({"-q", "-d", ftp->url() + "/dist.tar", "out.iso"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_TRUE(fs::exists(Output()));
+}
+
+TEST_F(EndToEnd, ACorruptDistributionArchiveFailsTheUnpacking) {
+  fs::create_directories(mirror_ / "other");
+  std::string tar = Mirror::DistributionTar();
+  tar[148] ^= 1;  // the first header's checksum
+  WriteFileBytes(mirror_ / "other/bad.tar", tar);
+  RunResult run = Run({"-q", "-d", server_->url() + "/other/bad.tar", "out.iso"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "Failed to unpack the Linux distribution to " + work_.string() +
+                         ": The archive is corrupt\n");
+}
+
+TEST_F(EndToEnd, AVirusDataArchiveWithoutVersionFails) {
+  testing_support::WriteZip(mirror_ / Mirror::kVirusData, {{"other.txt", "1.0\n"}});
+  RunResult run = Run({"out.iso"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "Could not determine the virus data version\n");
+  EXPECT_EQ(run.out.find("Downloading latest identities"), std::string::npos);
+}
+
+TEST_F(EndToEnd, IsoProgramFailures) {
+  fs::path bin = dir_.path() / "bin";
+  fs::create_directories(bin);
+  WriteFileBytes(bin / "mkisofs", "#!/bin/sh\nexit 3\n");
+  fs::permissions(bin / "mkisofs", fs::perms::owner_all);
+  RunResult failed = Run({"-q", "out.iso"}, {{"PATH", bin.string()}});
+  EXPECT_EQ(failed.status, 1);
+  EXPECT_EQ(failed.err, "mkisofs failed with exit code 3\n");
+
+  fs::remove(bin / "mkisofs");
+  RunResult missing = Run({"-q", "out.iso"}, {{"PATH", bin.string()}});
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_EQ(missing.err, "Failed to launch mkisofs: No such file or directory\n");
+}
+
+TEST_F(EndToEnd, AnOutputInAMissingFolderFailsBeforeAnyRequest) {
+  RunResult run = Run({"missing/out.iso"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "Cannot open the output file " + (dir_.path() / "run/missing/out.iso").string() +
+                         ": No such file or directory\n");
+  EXPECT_TRUE(server_->RequestLog().empty());
+}
+
+TEST_F(EndToEnd, UsageAndQuietOutput) {
+  RunResult usage = Run({});
+  EXPECT_EQ(usage.status, 1);
+  EXPECT_NE(usage.out.find("Usage: orbec [options] <output file>\n"), std::string::npos);
+  EXPECT_TRUE(usage.out.starts_with(Banner()));
+  EXPECT_NE(Banner().find(" v1.1.6\n"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace e2e

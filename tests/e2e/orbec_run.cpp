@@ -1,0 +1,121 @@
+#include "orbec_run.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "deployment.h"
+#include "support/tar_builder.h"
+#include "support/zip_builder.h"
+
+extern char** environ;
+
+namespace e2e {
+
+using testing_support::ReadFileBytes;
+using testing_support::WriteFileBytes;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string OrbecBinary() {
+  const char* binary = std::getenv("ORBEC_BINARY");
+  return binary != nullptr ? binary : std::string(ORBEC_BINARY_DIR) + "/orbec";
+}
+
+std::vector<std::string> Environment(const std::map<std::string, std::string>& extra) {
+  std::vector<std::string> result;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    std::string text = *entry;
+    if (!extra.contains(text.substr(0, text.find('=')))) result.push_back(text);
+  }
+  for (const auto& [name, value] : extra) result.push_back(name + "=" + value);
+  return result;
+}
+
+std::vector<char*> Pointers(std::vector<std::string>& texts) {
+  std::vector<char*> pointers;
+  for (std::string& text : texts) pointers.push_back(text.data());
+  pointers.push_back(nullptr);
+  return pointers;
+}
+
+}  // namespace
+
+RunResult RunOrbec(const std::vector<std::string>& arguments, const fs::path& cwd,
+                   const std::map<std::string, std::string>& environment) {
+  std::vector<std::string> argv = {OrbecBinary()};
+  argv.insert(argv.end(), arguments.begin(), arguments.end());
+  std::vector<std::string> env = Environment(environment);
+  testing_support::TempDir streams;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, (streams / "out").c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, (streams / "err").c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  pid_t pid = 0;
+  RunResult result;
+  std::vector<char*> argv_pointers = Pointers(argv);
+  std::vector<char*> env_pointers = Pointers(env);
+  if (posix_spawn(&pid, argv[0].c_str(), &actions, nullptr, argv_pointers.data(),
+                  env_pointers.data()) == 0) {
+    int status = 0;
+    waitpid(pid, &status, 0);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  } else {
+    ADD_FAILURE() << "cannot start " << argv[0];
+  }
+  posix_spawn_file_actions_destroy(&actions);
+  result.out = ReadFileBytes(streams / "out");
+  result.err = ReadFileBytes(streams / "err");
+  return result;
+}
+
+Mirror::Mirror(fs::path root) : root_(std::move(root)) {
+  for (const char* file : {kDistribution, kProduct, kVirusData}) {
+    fs::create_directories((root_ / file).parent_path());
+  }
+  WriteFileBytes(root_ / kDistribution, DistributionTar());
+  testing_support::TarBuilder product;
+  product.AddDirectory("kavero/").AddFile("kavero/scanner", "#!/bin/sh\necho scanning\n").AddEnd();
+  WriteFileBytes(root_ / kProduct, product.Bytes());
+  testing_support::WriteZip(root_ / kVirusData,
+                            {{"virusDataVersion.txt", std::string(kVersion) + "\r\n"},
+                             {"data/signatures.db", std::string(5000, 's')}});
+  testing_support::WriteZip(root_ / kIdentities, {{"ide.db", "identities"}});
+  Sign(kDistribution, kDistributionManifest);
+  Sign(kProduct, kProductManifest);
+}
+
+std::string Mirror::DistributionTar() {
+  testing_support::TarBuilder tar;
+  tar.AddDirectory("slax/").AddDirectory("slax/boot/").AddDirectory("slax/tools/");
+  tar.AddDirectory("slax/tools/WIN/");
+  tar.AddFile("slax/boot/isolinux.bin", ReadFileBytes("/usr/lib/ISOLINUX/isolinux.bin"));
+  tar.AddFile("slax/tools/WIN/mkisofs.exe", "placeholder\n");
+  tar.AddFile("readme.txt", "demo distribution\n");
+  return tar.AddEnd().Bytes();
+}
+
+void Mirror::Sign(const std::string& file, const std::string& manifest) const {
+  std::string command = "bash '" + std::string(ORBEC_SOURCE_DIR) +
+                        "/scripts/demo/sign-manifest.sh' '" + ORBEC_DEMO_PKI_DIR + "' '" +
+                        (root_ / file).string() + "' '" + (root_ / manifest).string() + "'";
+  ASSERT_EQ(std::system(command.c_str()), 0) << command;
+}
+
+int DeploymentPort() {
+  std::string_view server = deployment::kServer;
+  std::size_t colon = server.rfind(':');
+  bool has_port = colon != std::string_view::npos && colon > server.find("://");
+  if (has_port) return std::atoi(std::string(server.substr(colon + 1)).c_str());
+  return server.starts_with("https") ? 443 : server.starts_with("ftp") ? 21 : 80;
+}
+
+}  // namespace e2e
