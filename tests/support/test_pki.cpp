@@ -134,6 +134,20 @@ TestKey PooledRsaKey(int index) {
 
 TestKey NewEcKey() { return TestKey(Wrap(EVP_EC_gen("P-256"))); }
 
+TestKey LoadPemKey(const std::string& path) {
+  BioOwner bio(BIO_new_file(path.c_str(), "r"));
+  Require(bio != nullptr, "opening a key file");
+  return TestKey(Wrap(PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr)));
+}
+
+TestCert LoadPemCertificate(const std::string& path, const TestKey& key) {
+  BioOwner bio(BIO_new_file(path.c_str(), "r"));
+  Require(bio != nullptr, "opening a certificate file");
+  X509* certificate = PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr);
+  Require(certificate != nullptr, "PEM_read_bio_X509");
+  return TestCert(std::shared_ptr<X509>(certificate, X509_free), key);
+}
+
 std::string TestCert::Pem() const {
   BioOwner bio(BIO_new(BIO_s_mem()));
   Require(bio && PEM_write_bio_X509(bio.get(), get()) == 1, "PEM_write_bio_X509");

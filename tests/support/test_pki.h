@@ -31,6 +31,9 @@ TestKey PooledRsaKey(int index);
 // A fresh EC (P-256) key.
 TestKey NewEcKey();
 
+// A PEM private key file (such as the demo PKI's signer.key).
+TestKey LoadPemKey(const std::string& path);
+
 enum class Digest { kMd5, kSha1, kSha256 };
 
 constexpr long kDay = 24 * 60 * 60;
@@ -65,6 +68,9 @@ class TestCert {
   std::shared_ptr<X509> certificate_;
   TestKey key_;
 };
+
+// A PEM certificate file, paired with the key it was made for.
+TestCert LoadPemCertificate(const std::string& path, const TestKey& key);
 
 TestCert MakeSelfSigned(const CertOptions& options, const TestKey& key);
 TestCert IssueCertificate(const CertOptions& options, const TestKey& key, const TestCert& issuer);
