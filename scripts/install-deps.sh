@@ -10,7 +10,7 @@ packages=(
   python3 python3-pyftpdlib
   xorriso
   isolinux syslinux-common busybox-static cpio
-  qemu-system-x86
+  qemu-system-x86 iproute2 util-linux
 )
 
 missing=()
