@@ -101,11 +101,4 @@ TEST(TarNamePrefix, CountsOnlyInPosixUstarHeaders) {
   EXPECT_FALSE(HasNamePrefix(Header(gnu)));
 }
 
-TEST(TarPadding, FillsToTheNextBlock) {
-  EXPECT_EQ(PaddingAfter(0), 0u);
-  EXPECT_EQ(PaddingAfter(1), 511u);
-  EXPECT_EQ(PaddingAfter(512), 0u);
-  EXPECT_EQ(PaddingAfter((std::uint64_t{1} << 32) + 1), 511u);
-}
-
 }  // namespace

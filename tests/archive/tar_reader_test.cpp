@@ -214,6 +214,32 @@ TEST_F(TarExtraction, ArchiveThatIsNotAReadableFileFailsWithItsErrno) {
   EXPECT_EQ(errno, EISDIR);
 }
 
+// A source that fails with EIO once a number of bytes has been read.
+class FailingByteSource : public MemoryByteSource {
+ public:
+  FailingByteSource(std::string bytes, std::size_t good) : MemoryByteSource(bytes), good_(good) {}
+  bool Read(void* buffer, std::size_t size, std::size_t& got) override {
+    const std::size_t left = good_ > Position() ? good_ - Position() : 0;
+    MemoryByteSource::Read(buffer, std::min(size, left), got);
+    if (got == size) return true;
+    errno = EIO;
+    return false;
+  }
+
+ private:
+  std::size_t good_;
+};
+
+TEST_F(TarExtraction, ReadErrorsAreFailuresNeverACleanEnd) {
+  const std::string tar = TarBuilder().AddFile("a", Pattern(3000)).AddEnd().Bytes();
+  for (std::size_t good : {0u, 512u + 100u}) {
+    FailingByteSource source(tar, good);
+    errno = 0;
+    EXPECT_FALSE(UntarFromSource(source, dest_, nullptr)) << good;
+    EXPECT_EQ(errno, EIO) << good;
+  }
+}
+
 TEST_F(TarExtraction, TimesBeyond32BitsAreSetInFull) {
   const std::uint64_t time = (std::uint64_t{1} << 32) + 5;  // in 2106
   ASSERT_TRUE(Extract(TarBuilder().AddFile("late", "x", time).AddEnd().Bytes()));
