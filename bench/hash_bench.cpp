@@ -1,0 +1,40 @@
+// Hashes one file with FileDigest and prints "<digest> <bytes> <seconds>".
+#include <sys/stat.h>
+
+#include <chrono>
+#include <cstdio>
+#include <optional>
+#include <string>
+
+#include "verify/digest.h"
+#include "verify/scoped_fd.h"
+#include "verify/verify_exceptions.h"
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: orbec_hash_bench <file>\n");
+    return 2;
+  }
+  auto file = VerificationToolCrypto::ScopedFd::OpenForReading(argv[1]);
+  struct stat info {};
+  if (!file.valid() || fstat(file.get(), &info) != 0) {
+    std::perror(argv[1]);
+    return 1;
+  }
+  auto start = std::chrono::steady_clock::now();
+  std::optional<std::string> digest;
+  try {
+    digest = VerificationToolCrypto::FileDigest(file.get());
+  } catch (const verify_exceptions::ve_base& e) {
+    std::fprintf(stderr, "digest failed (code %d)\n", e.code);
+    return 1;
+  }
+  std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+  if (!digest) {
+    std::fprintf(stderr, "%s: read error\n", argv[1]);
+    return 1;
+  }
+  std::printf("%s %lld %.6f\n", digest->c_str(), static_cast<long long>(info.st_size),
+              elapsed.count());
+  return 0;
+}
