@@ -35,9 +35,24 @@ std::optional<IsoProgram> FindIsoProgram() {
 
 std::vector<std::string> IsoProgramArguments(const std::string& label, int verbosity) {
   return {verbosity == 2 ? "-v" : "-quiet",
-          "-J", "-R", "-D", "-no-emul-boot", "-boot-info-table", "-boot-load-size", "4",
-          "-b", "slax/boot/isolinux.bin", "-c", "slax/boot/isolinux.boot",
-          "-o", kImageName, "-A", label, "-V", label, "."};
+          "-J",
+          "-R",
+          "-D",
+          "-no-emul-boot",
+          "-boot-info-table",
+          "-boot-load-size",
+          "4",
+          "-b",
+          "slax/boot/isolinux.bin",
+          "-c",
+          "slax/boot/isolinux.boot",
+          "-o",
+          kImageName,
+          "-A",
+          label,
+          "-V",
+          label,
+          "."};
 }
 
 bool CreateIsoImage(const std::string& work_folder, const std::string& output,

@@ -44,9 +44,9 @@ class Run {
  private:
   bool Fetch(std::string base, std::optional<std::string> remote,
              std::optional<std::string> manifest, std::string folder, std::string name) {
-    return ops_.DownloadAndVerify(
-        {std::move(base), std::move(remote), std::move(manifest), std::move(folder), std::move(name)},
-        verbosity_);
+    return ops_.DownloadAndVerify({std::move(base), std::move(remote), std::move(manifest),
+                                   std::move(folder), std::move(name)},
+                                  verbosity_);
   }
 
   PipelineOps& ops_;

@@ -48,9 +48,7 @@ class Transfer {
   // Creates the local file for an answer without body bytes; false when refused.
   bool Finish() { return file_.valid() || Open(); }
 
-  TransferResult Result(CURLcode code) const {
-    return {code, IsHttp(), Status(), local_errno_};
-  }
+  TransferResult Result(CURLcode code) const { return {code, IsHttp(), Status(), local_errno_}; }
 
  private:
   bool IsHttp() const {
@@ -120,7 +118,8 @@ void Configure(CURL* curl, const std::string& url, Transfer& transfer) {
 
 }  // namespace
 
-bool DownloadFile(const std::string& url, const std::string& path, IFileProgressCallback* progress) {
+bool DownloadFile(const std::string& url, const std::string& path,
+                  IFileProgressCallback* progress) {
   InitCurlOnce();
   CurlHandle curl(curl_easy_init());
   if (!curl) {

@@ -17,7 +17,9 @@ std::string WithCredentials(std::string_view path) {
 
 }  // namespace
 
-std::string DistributionBaseUrl() { return std::string(deployment::kServer).append(kDistributionPath); }
+std::string DistributionBaseUrl() {
+  return std::string(deployment::kServer).append(kDistributionPath);
+}
 std::string ProductBaseUrl() { return WithCredentials(kProductPath); }
 std::string DataBaseUrl() { return WithCredentials(kDataPath); }
 

@@ -4,10 +4,10 @@
 #include <cstdint>
 
 struct TransferResult {
-  int curl_code = 0;        // the CURLcode of the transfer
-  bool http = false;        // the final response came over HTTP(S)
-  long status = 0;          // its status code (0 when none was received)
-  int local_errno = 0;      // errno of a failed local file operation, 0 if none failed
+  int curl_code = 0;    // the CURLcode of the transfer
+  bool http = false;    // the final response came over HTTP(S)
+  long status = 0;      // its status code (0 when none was received)
+  int local_errno = 0;  // errno of a failed local file operation, 0 if none failed
 };
 
 // 0 for a complete transfer of a 200 (or FTP) answer; otherwise the code to leave in the last

@@ -48,7 +48,7 @@ std::string ReadWholeFile(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// The text with every "\r\n" turned into "\n", as a text-mode read on Windows delivers it.
+// The text with every "\r\n" turned into "\n", so that files with either line end read alike.
 std::string WithLineFeedEnds(const std::string& text) {
   std::string result;
   result.reserve(text.size());

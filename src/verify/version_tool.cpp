@@ -65,5 +65,5 @@ VersionTool::EntryIterator VersionTool::EntriesBegin() const {
 
 VersionTool::EntryIterator VersionTool::EntriesEnd() const {
   RequireValid();
-  return entries_.begin() + static_cast<std::ptrdiff_t>(entries_.size());
+  return entries_.end();
 }

@@ -60,8 +60,8 @@ TEST_F(PipelineTest, FetchesEachComponentFromItsPlaceWithItsManifest) {
   ASSERT_TRUE(Build(2));
   ASSERT_EQ(ops_.downloads.size(), 4u);
   const std::string server(deployment::kServer);
-  const std::string account = std::string(deployment::kAccount) + ":" +
-                              std::string(deployment::kPassword) + "@";
+  const std::string account =
+      std::string(deployment::kAccount) + ":" + std::string(deployment::kPassword) + "@";
   const DownloadRequest& dist = ops_.downloads[0];
   EXPECT_EQ(dist.base_url, server + "/tools/orbe/1.1/");
   EXPECT_EQ(dist.remote_name, "KaveroLive-SLAX.tar");
@@ -91,7 +91,9 @@ TEST_F(PipelineTest, AGivenDistributionUrlIsFetchedWholeWithoutManifest) {
   EXPECT_EQ(dist.remote_name, std::nullopt);
   EXPECT_EQ(dist.manifest_name, std::nullopt);
   EXPECT_EQ(dist.file_name, "KaveroLive-SLAX.tar");
-  EXPECT_EQ(console_.out.rfind("Downloading Linux distribution from ftp://host/some/other-name.tar...\n", 0), 0u);
+  EXPECT_EQ(console_.out.rfind(
+                "Downloading Linux distribution from ftp://host/some/other-name.tar...\n", 0),
+            0u);
 }
 
 TEST_F(PipelineTest, QuietPrintsNothingButFailures) {
@@ -133,11 +135,12 @@ TEST_F(PipelineTest, EachFailureReportsItsMessageAndStopsThere) {
       {"output", ENOENT, "Cannot open the output file /full/out.iso: No such file or directory\n",
        "output /full/out.iso"},
       {"download KaveroLive", 12028, "", "download KaveroLive-SLAX.tar 1"},
-      {"untar", 101, "Failed to unpack the Linux distribution to " + kWork +
-                         ": The archive is truncated\n",
+      {"untar", 101,
+       "Failed to unpack the Linux distribution to " + kWork + ": The archive is truncated\n",
        "untar " + kWork + "/KaveroLive-SLAX.tar " + kWork},
       {"download linux", 12029, "", "download linux.intel.libc6.glibc.2.2.tar 1"},
-      {"version", 0, "Could not determine the virus data version\n", "version " + kSlax + "vdl.zip"},
+      {"version", 0, "Could not determine the virus data version\n",
+       "version " + kSlax + "vdl.zip"},
       {"iso", 0, "", "iso " + kWork + " /full/out.iso [ORBE 2026.12.07] 1"},
   };
   for (const FailureCase& c : cases) {

@@ -1,3 +1,5 @@
+#include "download/download_file.h"
+
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -5,7 +7,6 @@
 #include <filesystem>
 #include <vector>
 
-#include "download/download_file.h"
 #include "platform/error_text.h"
 #include "platform/last_error.h"
 #include "support/temp_dir.h"
@@ -21,7 +22,9 @@ namespace fs = std::filesystem;
 namespace {
 
 struct RecordingProgress : IFileProgressCallback {
-  void OnProgress(std::uint64_t total, std::uint64_t done) override { calls.push_back({total, done}); }
+  void OnProgress(std::uint64_t total, std::uint64_t done) override {
+    calls.push_back({total, done});
+  }
   std::vector<std::pair<std::uint64_t, std::uint64_t>> calls;
 };
 
@@ -115,8 +118,7 @@ TEST_F(DownloadFileTest, CredentialsInTheUrlAreSent) {
                     "/kavero/secret.bin";
   ASSERT_TRUE(DownloadFile(url, Local(), nullptr));
   EXPECT_EQ(ReadFileBytes(Local()), "secret");
-  EXPECT_EQ(server_->RequestLog().back(),
-            "GET /kavero/secret.bin Basic ZGVtby11c2VyOmRlbW8tcHdk");
+  EXPECT_EQ(server_->RequestLog().back(), "GET /kavero/secret.bin Basic ZGVtby11c2VyOmRlbW8tcHdk");
 }
 
 TEST_F(DownloadFileTest, ABodyCutShortIsAFailure) {

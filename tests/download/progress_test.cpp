@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
-
 #include "download/progress.h"
+
+#include <gtest/gtest.h>
 
 using platform::MemoryConsole;
 

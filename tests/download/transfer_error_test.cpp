@@ -1,9 +1,10 @@
+#include "download/transfer_error.h"
+
 #include <curl/curl.h>
 #include <gtest/gtest.h>
 
 #include <cerrno>
 
-#include "download/transfer_error.h"
 #include "platform/error_text.h"
 
 using namespace platform;

@@ -107,14 +107,15 @@ TEST_F(EndToEnd, QuietRunBuildsABootableImageAndPrintsNothing) {
   EXPECT_TRUE(facts->boot_info_table);
   for (const char* option : {"-b '/slax/boot/isolinux.bin'", "-c '/slax/boot/isolinux.boot'",
                              "-no-emul-boot", "-boot-load-size 4", "-boot-info-table"}) {
-    EXPECT_NE(facts->el_torito.find(option), std::string::npos) << option << "\n" << facts->el_torito;
+    EXPECT_NE(facts->el_torito.find(option), std::string::npos) << option << "\n"
+                                                                << facts->el_torito;
   }
   for (const char* present : {"'/slax/linux.intel.libc6.glibc.2.2.tar'", "'/slax/vdl.zip'",
                               "'/slax/ide_2026.12.07.zip'", "'/readme.txt'"}) {
     EXPECT_NE(facts->files.find(present), std::string::npos) << present;
   }
-  for (const char* absent : {"KaveroLive-SLAX.tar", "manifest.dat", "ps.crl", "ps_rootca.crt",
-                             "orbe.iso"}) {
+  for (const char* absent :
+       {"KaveroLive-SLAX.tar", "manifest.dat", "ps.crl", "ps_rootca.crt", "orbe.iso"}) {
     EXPECT_EQ(facts->files.find(absent), std::string::npos) << absent;
   }
 }
@@ -128,8 +129,9 @@ TEST_F(EndToEnd, NormalRunPrintsEveryStep) {
   auto log = server_->RequestLog();
   ASSERT_EQ(log.size(), 6u);
   EXPECT_EQ(log[0], "GET /tools/orbe/1.1//KaveroLive-SLAX.tar -");
-  EXPECT_TRUE(log[2].starts_with("GET /kavero/products/full/OEM/Lumo/current/unix//"
-                                 "linux.intel.libc6.glibc.2.2.tar Basic "));
+  EXPECT_TRUE(
+      log[2].starts_with("GET /kavero/products/full/OEM/Lumo/current/unix//"
+                         "linux.intel.libc6.glibc.2.2.tar Basic "));
 }
 
 TEST_F(EndToEnd, VerboseRunAddsProgressLines) {
@@ -192,7 +194,8 @@ TEST_F(EndToEnd, ABadSignatureFailsTwice) {
   WriteFileBytes(mirror_ / Mirror::kProductManifest, manifest);
   RunResult run = Run({"out.iso"});
   EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.err, "Manifest verification: [BADSIG]: 6\n\nManifest verification: [BADSIG]: 6\n\n");
+  EXPECT_EQ(run.err,
+            "Manifest verification: [BADSIG]: 6\n\nManifest verification: [BADSIG]: 6\n\n");
   EXPECT_NE(run.out.find("Retrying the download...\n"), std::string::npos);
   EXPECT_EQ(run.out.find("Downloading virus data"), std::string::npos);
 }
@@ -258,7 +261,8 @@ TEST_F(EndToEnd, IsoProgramFailures) {
 TEST_F(EndToEnd, AnOutputInAMissingFolderFailsBeforeAnyRequest) {
   RunResult run = Run({"missing/out.iso"});
   EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.err, "Cannot open the output file " + (dir_.path() / "run/missing/out.iso").string() +
+  EXPECT_EQ(run.err, "Cannot open the output file " +
+                         (dir_.path() / "run/missing/out.iso").string() +
                          ": No such file or directory\n");
   EXPECT_TRUE(server_->RequestLog().empty());
 }

@@ -15,7 +15,8 @@ std::string Output(const std::string& command) {
   std::string text;
   if (std::FILE* pipe = popen(command.c_str(), "r")) {
     char buffer[4096];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) text.append(buffer, n);
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+      text.append(buffer, n);
     pclose(pipe);
   }
   return text;
@@ -72,7 +73,8 @@ std::optional<IsoFacts> InspectIso(const std::filesystem::path& path) {
   IsoFacts facts;
   ReadDescriptors(image, facts);
   std::string quoted = "'" + path.string() + "'";
-  facts.el_torito = Output("xorriso -indev " + quoted + " -report_el_torito as_mkisofs 2>/dev/null");
+  facts.el_torito =
+      Output("xorriso -indev " + quoted + " -report_el_torito as_mkisofs 2>/dev/null");
   std::string lba = Output("xorriso -indev " + quoted + " -find / -exec report_lba -- 2>/dev/null");
   facts.files = Output("xorriso -indev " + quoted + " -find / 2>/dev/null");
   facts.boot_info_table = HasBootInfoTable(image, lba);

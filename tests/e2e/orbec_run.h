@@ -28,13 +28,15 @@ class Mirror {
  public:
   static constexpr const char* kVersion = "2026.12.07";
   static constexpr const char* kDistribution = "tools/orbe/1.1/KaveroLive-SLAX.tar";
-  static constexpr const char* kDistributionManifest = "tools/orbe/1.1/KaveroLive-SLAX_manifest.dat";
+  static constexpr const char* kDistributionManifest =
+      "tools/orbe/1.1/KaveroLive-SLAX_manifest.dat";
   static constexpr const char* kProduct =
       "kavero/products/full/OEM/Lumo/current/unix/linux.intel.libc6.glibc.2.2.tar";
   static constexpr const char* kProductManifest =
       "kavero/products/full/OEM/Lumo/current/unix/linux.intel.libc6.glibc.2.2.manifest";
   static constexpr const char* kVirusData = "kavero/products/full/OEM/Lumo/data/vdl.zip";
-  static constexpr const char* kIdentities = "kavero/products/full/OEM/Lumo/data/ide_2026.12.07.zip";
+  static constexpr const char* kIdentities =
+      "kavero/products/full/OEM/Lumo/data/ide_2026.12.07.zip";
 
   explicit Mirror(std::filesystem::path root);
   const std::filesystem::path& root() const { return root_; }

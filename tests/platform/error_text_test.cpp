@@ -1,8 +1,9 @@
+#include "platform/error_text.h"
+
 #include <gtest/gtest.h>
 
 #include <cerrno>
 
-#include "platform/error_text.h"
 #include "platform/last_error.h"
 #include "platform/resources.h"
 

@@ -1,3 +1,5 @@
+#include "platform/file_ops.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -7,7 +9,6 @@
 #include <filesystem>
 
 #include "platform/error_text.h"
-#include "platform/file_ops.h"
 #include "platform/last_error.h"
 #include "platform/paths.h"
 #include "platform/process.h"
@@ -73,7 +74,8 @@ TEST(CanOpenForAppend, FailsOnAFolderAndInAMissingFolder) {
 
 TEST(CanOpenForAppend, FailsOnAReadOnlyFileForAnOrdinaryUser) {
   TempDir dir;
-  fs::permissions(dir.path(), fs::perms::owner_all | fs::perms::others_exec | fs::perms::others_read);
+  fs::permissions(dir.path(),
+                  fs::perms::owner_all | fs::perms::others_exec | fs::perms::others_read);
   WriteFileBytes(dir / "ro.iso", "x");
   chmod((dir / "ro.iso").c_str(), 0444);
   // root may write anything, so the check runs in a child that gave up its privileges.
@@ -138,7 +140,8 @@ TEST(MoveFileReplace, ReplacesAnExistingTarget) {
 
 TEST(MoveFileReplace, CopiesAcrossFileSystems) {
   TempDir dir;
-  struct stat here {}, shm {};
+  struct stat here {
+  }, shm{};
   if (stat("/dev/shm", &shm) != 0 || stat(dir.path().c_str(), &here) != 0 ||
       shm.st_dev == here.st_dev) {
     GTEST_SKIP() << "no second file system (/dev/shm) to move across";

@@ -71,10 +71,18 @@ std::unique_ptr<TestServer> TestServer::Start(const std::string& scheme,
 std::unique_ptr<TestServer> TestServer::StartHttp(const std::filesystem::path& root,
                                                   const Options& options) {
   std::filesystem::path log = root.string() + ".requests.log";
-  std::vector<std::string> arguments = {"/usr/bin/python3", kSupportDir + "http_server.py",
-                                        "--root", root.string(), "--user", options.user,
-                                        "--password", options.password, "--log", log.string(),
-                                        "--port", std::to_string(options.port)};
+  std::vector<std::string> arguments = {"/usr/bin/python3",
+                                        kSupportDir + "http_server.py",
+                                        "--root",
+                                        root.string(),
+                                        "--user",
+                                        options.user,
+                                        "--password",
+                                        options.password,
+                                        "--log",
+                                        log.string(),
+                                        "--port",
+                                        std::to_string(options.port)};
   if (!options.rules.empty()) {
     arguments.push_back("--rules");
     arguments.push_back(options.rules.string());
@@ -84,11 +92,11 @@ std::unique_ptr<TestServer> TestServer::StartHttp(const std::filesystem::path& r
 
 std::unique_ptr<TestServer> TestServer::StartFtp(const std::filesystem::path& root,
                                                  const Options& options) {
-  return Start("ftp",
-               {"/usr/bin/python3", kSupportDir + "ftp_server.py", "--root", root.string(),
-                "--user", options.user, "--password", options.password, "--port",
-                std::to_string(options.port)},
-               {});
+  return Start(
+      "ftp",
+      {"/usr/bin/python3", kSupportDir + "ftp_server.py", "--root", root.string(), "--user",
+       options.user, "--password", options.password, "--port", std::to_string(options.port)},
+      {});
 }
 
 std::string TestServer::url() const { return scheme_ + "://127.0.0.1:" + std::to_string(port_); }
