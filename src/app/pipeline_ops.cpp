@@ -17,7 +17,7 @@ bool RealPipelineOps::CreateWorkFolder(const std::string& path) {
   return platform::MakePrivateDirectory(path);
 }
 
-void RealPipelineOps::RemoveFolder(const std::string& path) { platform::RemoveTree(path); }
+void RealPipelineOps::RemoveFolder(const std::string& path) { platform::RemoveOwnTree(path); }
 
 bool RealPipelineOps::CanOpenOutputFile(const std::string& path) {
   return platform::CanOpenForAppend(path);

@@ -106,6 +106,12 @@ bool RemoveTree(const std::string& path) {
   return !error;
 }
 
+bool RemoveOwnTree(const std::string& path) {
+  struct stat info {};
+  if (lstat(path.c_str(), &info) == 0 && info.st_uid != geteuid()) return false;
+  return RemoveTree(path);
+}
+
 bool DeleteFile(const std::string& path) {
   if (unlink(path.c_str()) == 0) return true;
   return FailWithErrno();

@@ -18,6 +18,10 @@ bool MakePrivateDirectory(const std::string& path);
 // Removes a tree without following symbolic links. A missing tree is fine.
 bool RemoveTree(const std::string& path);
 
+// RemoveTree, but an entry owned by another user is left alone (false), so that a folder of
+// a shared temporary folder that is not ours is never emptied.
+bool RemoveOwnTree(const std::string& path);
+
 // Deletes one file; the result may be ignored.
 bool DeleteFile(const std::string& path);
 

@@ -1,0 +1,71 @@
+#include "app/work_folder.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "platform/error_text.h"
+#include "platform/last_error.h"
+#include "support/temp_dir.h"
+
+using testing_support::ReadFileBytes;
+using testing_support::TempDir;
+using testing_support::WriteFileBytes;
+namespace fs = std::filesystem;
+
+namespace {
+
+class WorkFolderTest : public testing::Test {
+ protected:
+  TempDir dir_;
+  platform::MemoryConsole console_;
+  RealPipelineOps ops_{console_};
+  std::string path_ = dir_ / "KaveroBootableAvTempFolder";
+};
+
+TEST_F(WorkFolderTest, StartsEmptyAndIsGoneAfterwards) {
+  fs::create_directories(fs::path(path_) / "old/deep");
+  WriteFileBytes(fs::path(path_) / "old/deep/file", "left by an earlier run");
+  {
+    WorkFolder work(path_, ops_);
+    ASSERT_TRUE(work.Create());
+    EXPECT_TRUE(fs::is_empty(path_));
+    EXPECT_EQ(fs::status(path_).permissions() & fs::perms::all, fs::perms::owner_all);
+    WriteFileBytes(fs::path(path_) / "new", "x");
+  }
+  EXPECT_FALSE(fs::exists(path_));
+}
+
+TEST_F(WorkFolderTest, ALinkOfThatNameIsRemovedNotFollowed) {
+  fs::create_directory(dir_.path() / "victim");
+  WriteFileBytes(dir_.path() / "victim/precious", "keep");
+  fs::create_directory_symlink(dir_.path() / "victim", path_);
+  {
+    WorkFolder work(path_, ops_);
+    ASSERT_TRUE(work.Create());
+    EXPECT_FALSE(fs::is_symlink(path_));
+  }
+  EXPECT_EQ(ReadFileBytes(dir_.path() / "victim/precious"), "keep");
+}
+
+TEST_F(WorkFolderTest, AnotherUsersFolderIsRefusedAndLeftAlone) {
+  if (geteuid() != 0) GTEST_SKIP() << "handing a folder to another user needs root";
+  fs::create_directory(path_);
+  WriteFileBytes(fs::path(path_) / "theirs", "keep");
+  ASSERT_EQ(chown(path_.c_str(), 65534, 65534), 0);
+  {
+    WorkFolder work(path_, ops_);
+    EXPECT_FALSE(work.Create());
+    EXPECT_EQ(platform::LastErrorText(), "The folder is owned by another user");
+  }
+  EXPECT_EQ(ReadFileBytes(fs::path(path_) / "theirs"), "keep");
+}
+
+TEST_F(WorkFolderTest, DestroyingWithoutAFolderDoesNothingVisible) {
+  { WorkFolder work(path_, ops_); }
+  EXPECT_FALSE(fs::exists(path_));
+  EXPECT_EQ(console_.out + console_.err, "");
+}
+
+}  // namespace
