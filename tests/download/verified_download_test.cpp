@@ -1,0 +1,166 @@
+#include "download/verified_download.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+
+#include "platform/error_text.h"
+#include "platform/last_error.h"
+#include "support/temp_dir.h"
+#include "support/test_server.h"
+
+using platform::MemoryConsole;
+using testing_support::ReadFileBytes;
+using testing_support::TempDir;
+using testing_support::TestServer;
+using testing_support::WriteFileBytes;
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kPki = ORBEC_DEMO_PKI_DIR;
+
+std::string Command(const std::string& command) {
+  std::string text;
+  std::FILE* pipe = popen(command.c_str(), "r");
+  char buffer[4096];
+  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) text.append(buffer, n);
+  pclose(pipe);
+  return text;
+}
+
+// A manifest over `body`, signed by the demo signer, with the signer and intermediate.
+std::string SignedManifest(const TempDir& dir, const std::string& body) {
+  WriteFileBytes(dir.path() / "body", body);
+  std::string signature = Command("openssl dgst -sha1 -sign '" + kPki + "/signer.key' '" +
+                                  (dir / "body") + "' | base64 -w 64");
+  return body + "-----BEGIN SIGNATURE-----\n" + signature + "-----END SIGNATURE-----\n" +
+         ReadFileBytes(kPki + "/signer.crt") + ReadFileBytes(kPki + "/intermediate.crt");
+}
+
+std::string Sha1(const fs::path& file) {
+  return Command("sha1sum '" + file.string() + "' | cut -c1-40 | tr -d '\\n'");
+}
+
+class VerifiedDownloadTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    fs::create_directories(srv_ / "base");
+    fs::create_directories(dest_);
+    WriteFileBytes(srv_ / "base/comp.tar", "component bytes");
+    server_ = TestServer::StartHttp(srv_, {});
+    ASSERT_TRUE(server_);
+    base_ = server_->url() + "/base/";
+  }
+
+  void Publish(const std::string& entry_path, const std::string& checksum) {
+    std::string body = "# test manifest\n\"" + entry_path + "\" 1 " + checksum + "\n";
+    WriteFileBytes(srv_ / "base/comp.manifest", SignedManifest(dir_, body));
+  }
+
+  bool Fetch(int verbosity = 1) {
+    return DownloadAndVerify(base_, "comp.tar", "comp.manifest", dest_.string(), "comp.tar",
+                             verbosity, console_);
+  }
+
+  bool NoVerificationFiles() const {
+    return !fs::exists(dest_ / "manifest.dat") && !fs::exists(dest_ / "ps.crl") &&
+           !fs::exists(dest_ / "ps_rootca.crt");
+  }
+
+  TempDir dir_;
+  fs::path srv_ = dir_.path() / "srv";
+  fs::path dest_ = dir_.path() / "dest";
+  std::unique_ptr<TestServer> server_;
+  std::string base_;
+  MemoryConsole console_;
+};
+
+TEST_F(VerifiedDownloadTest, WithoutManifestTheFileIsTakenAsItIs) {
+  ASSERT_TRUE(DownloadAndVerify(base_ + "comp.tar", std::nullopt, std::nullopt, dest_.string(),
+                                "saved.tar", 1, console_));
+  EXPECT_EQ(ReadFileBytes(dest_ / "saved.tar"), "component bytes");
+  EXPECT_EQ(console_.out, "");
+  EXPECT_TRUE(NoVerificationFiles());
+  EXPECT_EQ(server_->RequestLog(), std::vector<std::string>{"GET /base/comp.tar -"});
+}
+
+TEST_F(VerifiedDownloadTest, RemoteNamesAreJoinedWithASlashAndEncoded) {
+  WriteFileBytes(srv_ / "base/ide_1 2.zip", "ids");
+  ASSERT_TRUE(DownloadAndVerify(base_, "ide_1 2.zip", std::nullopt, dest_.string() + "/",
+                                "ide_1 2.zip", 0, console_));
+  EXPECT_EQ(ReadFileBytes(dest_ / "ide_1 2.zip"), "ids");
+  EXPECT_EQ(server_->RequestLog().back(), "GET /base//ide_1%202.zip -");
+}
+
+TEST_F(VerifiedDownloadTest, AMissingFileIsReportedOnceAndKeepsItsCode) {
+  EXPECT_FALSE(DownloadAndVerify(base_, "none.tar", "comp.manifest", dest_.string(), "none.tar", 1,
+                                 console_));
+  EXPECT_EQ(console_.err, "Download failed: The file does not exist.\n");
+  EXPECT_EQ(platform::GetLastError(), platform::kErrorInternetItemNotFound);
+  EXPECT_EQ(server_->RequestLog().size(), 1u);
+}
+
+TEST_F(VerifiedDownloadTest, AVerifiedFileLeavesNoVerificationFilesBehind) {
+  for (std::string path : {".\\comp.tar", "./comp.tar"}) {
+    Publish(path, Sha1(srv_ / "base/comp.tar"));
+    console_ = {};
+    ASSERT_TRUE(Fetch()) << path << console_.err;
+    EXPECT_EQ(console_.out, "Downloading the manifest file...\nIntegrity successfully verified.\n");
+    EXPECT_EQ(console_.err, "");
+    EXPECT_TRUE(NoVerificationFiles());
+  }
+}
+
+TEST_F(VerifiedDownloadTest, OnlyTheExactEntryNameMatches) {
+  for (std::string path : {"comp.tar", "./COMP.TAR", ".\\sub\\comp.tar"}) {
+    Publish(path, Sha1(srv_ / "base/comp.tar"));
+    console_ = {};
+    EXPECT_FALSE(Fetch()) << path;
+    EXPECT_EQ(console_.err,
+              "Error: Manifest does not contain the requested file.\n"
+              "Error: Manifest does not contain the requested file.\n")
+        << path;
+    EXPECT_NE(console_.out.find("Retrying the download...\n"), std::string::npos);
+  }
+}
+
+TEST_F(VerifiedDownloadTest, AChecksumThatDiffersFailsBothPasses) {
+  std::string checksum = Sha1(srv_ / "base/comp.tar");
+  for (char& c : checksum) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  Publish("./comp.tar", std::string(40, '0'));
+  EXPECT_FALSE(Fetch(0));
+  EXPECT_EQ(console_.out, "");
+  EXPECT_EQ(console_.err,
+            "Error: File checksum is incorrect.\nError: File checksum is incorrect.\n");
+  EXPECT_TRUE(fs::exists(dest_ / "manifest.dat")) << "a failed pass leaves its files to the caller";
+}
+
+TEST_F(VerifiedDownloadTest, ABadSignatureIsDescribedWithAnEmptyLineAfter) {
+  Publish("./comp.tar", Sha1(srv_ / "base/comp.tar"));
+  std::string manifest = ReadFileBytes(srv_ / "base/comp.manifest");
+  manifest[2] = 'X';  // inside the signed comment line
+  WriteFileBytes(srv_ / "base/comp.manifest", manifest);
+  EXPECT_FALSE(Fetch());
+  EXPECT_EQ(console_.err,
+            "Manifest verification: [BADSIG]: 6\n\nManifest verification: [BADSIG]: 6\n\n");
+}
+
+TEST_F(VerifiedDownloadTest, AMissingManifestIsADownloadFailure) {
+  EXPECT_FALSE(Fetch());
+  EXPECT_EQ(console_.err,
+            "Download failed: The file does not exist.\n"
+            "Download failed: The file does not exist.\n");
+}
+
+TEST_F(VerifiedDownloadTest, TrustAnchorsThatCannotBeWrittenAreReported) {
+  Publish("./comp.tar", Sha1(srv_ / "base/comp.tar"));
+  fs::create_directory(dest_ / "ps_rootca.crt");  // a folder where the file should go
+  EXPECT_FALSE(Fetch());
+  EXPECT_EQ(console_.err, "Failed to save CA certificate to " + (dest_ / "ps_rootca.crt").string() +
+                              ": Is a directory" + "Failed to save CA certificate to " +
+                              (dest_ / "ps_rootca.crt").string() + ": Is a directory");
+}
+
+}  // namespace
