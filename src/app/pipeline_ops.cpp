@@ -13,6 +13,19 @@ bool RealPipelineOps::ExpandOutputPath(const std::string& typed, std::string& fu
 
 bool RealPipelineOps::GetTempFolder(std::string& folder) { return platform::TempFolder(folder); }
 
+bool RealPipelineOps::LockWorkFolder(const std::string& path) {
+  const std::string lock_file = path + ".lock";
+  lock_ = platform::FolderLock::Acquire(lock_file);
+  if (!lock_) return false;
+  cleanup_ = std::make_unique<platform::InterruptCleanup>(path, lock_file);
+  return true;
+}
+
+void RealPipelineOps::UnlockWorkFolder(const std::string&) {
+  cleanup_.reset();
+  lock_.reset();
+}
+
 bool RealPipelineOps::CreateWorkFolder(const std::string& path) {
   return platform::MakePrivateDirectory(path);
 }

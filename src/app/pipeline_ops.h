@@ -3,11 +3,14 @@
 // the early stops, the clean-up and the exact lines can be checked without network or disk.
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "download/progress.h"
 #include "platform/console.h"
+#include "platform/folder_lock.h"
+#include "platform/interrupt.h"
 
 // One call of DownloadAndVerify: what to fetch, whether to verify it, where to put it.
 struct DownloadRequest {
@@ -25,6 +28,10 @@ class PipelineOps {
   // Failures of these leave the reason in the platform's last error.
   virtual bool ExpandOutputPath(const std::string& typed, std::string& full) = 0;
   virtual bool GetTempFolder(std::string& folder) = 0;
+  // Takes the run's exclusive hold on the work folder (and its clean-up on interruption);
+  // fails when another run holds it. Unlock gives both up.
+  virtual bool LockWorkFolder(const std::string& path) = 0;
+  virtual void UnlockWorkFolder(const std::string& path) = 0;
   virtual bool CreateWorkFolder(const std::string& path) = 0;
   virtual void RemoveFolder(const std::string& path) = 0;
 
@@ -50,6 +57,8 @@ class RealPipelineOps : public PipelineOps {
 
   bool ExpandOutputPath(const std::string& typed, std::string& full) override;
   bool GetTempFolder(std::string& folder) override;
+  bool LockWorkFolder(const std::string& path) override;
+  void UnlockWorkFolder(const std::string& path) override;
   bool CreateWorkFolder(const std::string& path) override;
   void RemoveFolder(const std::string& path) override;
   bool CanOpenOutputFile(const std::string& path) override;
@@ -63,4 +72,6 @@ class RealPipelineOps : public PipelineOps {
 
  private:
   platform::Console& console_;
+  std::unique_ptr<platform::FolderLock> lock_;
+  std::unique_ptr<platform::InterruptCleanup> cleanup_;
 };

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <sstream>
 
+#include "platform/interrupt.h"
 #include "platform/last_error.h"
 
 extern char** environ;
@@ -64,10 +65,15 @@ bool RunProcess(const std::string& program, const std::vector<std::string>& argu
     SetLastError(static_cast<std::uint32_t>(error));
     return false;
   }
+  SetInterruptibleChild(child);
   int status = 0;
   while (waitpid(child, &status, 0) < 0) {
-    if (errno != EINTR) return FailWithErrno();
+    if (errno != EINTR) {
+      SetInterruptibleChild(0);
+      return FailWithErrno();
+    }
   }
+  SetInterruptibleChild(0);
   exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   return true;
 }

@@ -113,12 +113,13 @@ TEST(RunOrbec, ExceptionsAreReportedAndTheWorkFolderStillGoes) {
   ops.on_untar = [] { throw std::bad_alloc(); };
   EXPECT_EQ(RunOrbec({"-q", "out.iso"}, ops, console, Version), 1);
   EXPECT_EQ(console.err, "Exception: code 0x8007000e\n");
-  EXPECT_EQ(ops.calls.back(), "remove /tmp/KaveroBootableAvTempFolder");
+  EXPECT_EQ(ops.calls.back(), "unlock /tmp/KaveroBootableAvTempFolder");
+  EXPECT_EQ(ops.calls[ops.calls.size() - 2], "remove /tmp/KaveroBootableAvTempFolder");
 
   MemoryConsole other;
   FakePipelineOps throwing;
   throwing.on_untar = [] { throw std::logic_error("x"); };
   EXPECT_EQ(RunOrbec({"-q", "out.iso"}, throwing, other, Version), 1);
   EXPECT_EQ(other.err, "Unhandled exception\n");
-  EXPECT_EQ(throwing.calls.back(), "remove /tmp/KaveroBootableAvTempFolder");
+  EXPECT_EQ(throwing.calls[throwing.calls.size() - 2], "remove /tmp/KaveroBootableAvTempFolder");
 }

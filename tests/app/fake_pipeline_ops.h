@@ -29,6 +29,8 @@ class FakePipelineOps : public PipelineOps {
     folder = "/tmp/";
     return Step("temp");
   }
+  bool LockWorkFolder(const std::string& path) override { return Step("lock " + path); }
+  void UnlockWorkFolder(const std::string& path) override { calls.push_back("unlock " + path); }
   bool CreateWorkFolder(const std::string& path) override { return Step("create " + path); }
   void RemoveFolder(const std::string& path) override { calls.push_back("remove " + path); }
   bool CanOpenOutputFile(const std::string& path) override { return Step("output " + path, true); }

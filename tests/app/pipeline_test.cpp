@@ -15,6 +15,12 @@ namespace {
 const std::string kWork = "/tmp/KaveroBootableAvTempFolder";
 const std::string kSlax = kWork + "/slax/";
 const std::string kRemove = "remove " + kWork;
+const std::string kUnlock = "unlock " + kWork;
+
+// The run ended by removing its work folder and giving up its hold on it.
+bool EndedCleanly(const std::vector<std::string>& calls) {
+  return calls.size() >= 2 && calls[calls.size() - 2] == kRemove && calls.back() == kUnlock;
+}
 
 class PipelineTest : public testing::Test {
  protected:
@@ -30,6 +36,7 @@ TEST_F(PipelineTest, RunsTheStepsInOrderAndRemovesTheWorkFolder) {
   const std::vector<std::string> expected = {
       "expand out.iso",
       "temp",
+      "lock " + kWork,
       kRemove,
       "create " + kWork,
       "output /full/out.iso",
@@ -42,6 +49,7 @@ TEST_F(PipelineTest, RunsTheStepsInOrderAndRemovesTheWorkFolder) {
       "download ide_2026.12.07.zip 1",
       "iso " + kWork + " /full/out.iso [ORBE 2026.12.07] 1",
       kRemove,
+      kUnlock,
   };
   EXPECT_EQ(ops_.calls, expected);
   EXPECT_EQ(console_.out,
@@ -100,7 +108,7 @@ TEST_F(PipelineTest, QuietPrintsNothingButFailures) {
   ops_.failures["download vdl.zip"] = 12029;
   EXPECT_FALSE(Build(0));
   EXPECT_EQ(console_.out, "");
-  EXPECT_EQ(ops_.calls.back(), kRemove);
+  EXPECT_TRUE(EndedCleanly(ops_.calls));
 }
 
 TEST_F(PipelineTest, MissingIdentitiesAreNotAFailure) {
@@ -114,8 +122,8 @@ TEST_F(PipelineTest, OtherIdentityFailuresEndTheRun) {
   ops_.failures["download ide_"] = platform::kErrorInternetTimeout;
   EXPECT_FALSE(Build(1));
   EXPECT_EQ(console_.out.find("No newer identities found"), std::string::npos);
-  EXPECT_EQ(ops_.calls.back(), kRemove);
-  EXPECT_EQ(ops_.calls[ops_.calls.size() - 2], "download ide_2026.12.07.zip 1");
+  EXPECT_TRUE(EndedCleanly(ops_.calls));
+  EXPECT_EQ(ops_.calls[ops_.calls.size() - 3], "download ide_2026.12.07.zip 1");
 }
 
 struct FailureCase {
@@ -129,6 +137,8 @@ TEST_F(PipelineTest, EachFailureReportsItsMessageAndStopsThere) {
   const FailureCase cases[] = {
       {"expand", EINVAL, "Failed to expand the output path: Invalid argument\n", ""},
       {"temp", ENOENT, "Failed to get temp folder: No such file or directory\n", ""},
+      {"lock", platform::kErrorFolderInUse,
+       "Failed to create temp folder " + kWork + ": Another orbec run is using the folder\n", ""},
       {"create", platform::kErrorFolderIsLink,
        "Failed to create temp folder " + kWork + ": The folder is a symbolic link\n",
        "create " + kWork},
@@ -149,12 +159,13 @@ TEST_F(PipelineTest, EachFailureReportsItsMessageAndStopsThere) {
     ops.failures[c.step] = c.code;
     EXPECT_FALSE(BuildImage("out.iso", std::nullopt, 1, ops, console)) << c.step;
     EXPECT_EQ(console.err, c.message) << c.step;
-    bool folder_made = c.step != "expand" && c.step != "temp";
-    if (folder_made) {
-      ASSERT_GE(ops.calls.size(), 2u);
-      EXPECT_EQ(ops.calls.back(), kRemove) << c.step;
-      EXPECT_EQ(ops.calls[ops.calls.size() - 2], c.last_call) << c.step;
+    bool held = c.step != "expand" && c.step != "temp" && c.step != "lock";
+    if (held) {
+      ASSERT_GE(ops.calls.size(), 3u);
+      EXPECT_TRUE(EndedCleanly(ops.calls)) << c.step;
+      EXPECT_EQ(ops.calls[ops.calls.size() - 3], c.last_call) << c.step;
     } else {
+      // Without the hold nothing is removed: the folder may be another run's.
       EXPECT_EQ(std::count(ops.calls.begin(), ops.calls.end(), kRemove), 0) << c.step;
     }
   }
@@ -173,7 +184,7 @@ TEST_F(PipelineTest, AnUnsafeVersionIsRefused) {
     MemoryConsole console;
     ops.version = version;
     EXPECT_TRUE(BuildImage("out.iso", std::nullopt, 1, ops, console)) << version;
-    EXPECT_EQ(ops.calls[ops.calls.size() - 2],
+    EXPECT_EQ(ops.calls[ops.calls.size() - 3],
               "iso " + kWork + " /full/out.iso [ORBE " + version + "] 1");
   }
 }

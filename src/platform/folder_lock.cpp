@@ -1,0 +1,51 @@
+#include "platform/folder_lock.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+
+#include "platform/error_text.h"
+#include "platform/last_error.h"
+
+namespace platform {
+namespace {
+
+// True when the path still names the file open as fd: a run that ended may have removed
+// the file between our open and our lock.
+bool StillNamed(const std::string& path, int fd) {
+  struct stat by_path {
+  }, by_fd{};
+  return lstat(path.c_str(), &by_path) == 0 && fstat(fd, &by_fd) == 0 &&
+         by_path.st_dev == by_fd.st_dev && by_path.st_ino == by_fd.st_ino;
+}
+
+}  // namespace
+
+std::unique_ptr<FolderLock> FolderLock::Acquire(const std::string& lock_file) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    UniqueFd fd(open(lock_file.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!fd.valid()) {
+      FailWithErrno();
+      return nullptr;
+    }
+    if (flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+      if (errno == EWOULDBLOCK) {
+        SetLastError(kErrorFolderInUse);
+      } else {
+        FailWithErrno();
+      }
+      return nullptr;
+    }
+    if (StillNamed(lock_file, fd.get())) {
+      return std::unique_ptr<FolderLock>(new FolderLock(lock_file, std::move(fd)));
+    }
+  }
+  SetLastError(kErrorFolderInUse);
+  return nullptr;
+}
+
+FolderLock::~FolderLock() { unlink(path_.c_str()); }
+
+}  // namespace platform

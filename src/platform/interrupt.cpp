@@ -1,0 +1,123 @@
+#include "platform/interrupt.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace platform {
+namespace {
+
+constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+constexpr std::size_t kPathMax = 4096;
+
+// What the handler needs, prepared before it can run.
+char cleanup_folder[kPathMax];
+char cleanup_lock[kPathMax];
+volatile sig_atomic_t child_pid = 0;
+struct sigaction previous[3];
+
+struct LinuxDirent64 {
+  ino64_t d_ino;
+  off64_t d_off;
+  unsigned short d_reclen;
+  unsigned char d_type;
+  char d_name[];
+};
+
+bool IsDotOrDotDot(const char* name) {
+  return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
+}
+
+// Empties the folder open as `fd`, depth first.
+bool EmptyFolder(int fd) {
+  bool complete = true;
+  alignas(LinuxDirent64) char buffer[2048];
+  for (;;) {
+    long count = syscall(SYS_getdents64, fd, buffer, sizeof buffer);
+    if (count <= 0) return complete && count == 0;
+    bool removed_any = false;
+    for (long at = 0; at < count;) {
+      auto* entry = reinterpret_cast<LinuxDirent64*>(buffer + at);
+      at += entry->d_reclen;
+      if (IsDotOrDotDot(entry->d_name)) continue;
+      if (unlinkat(fd, entry->d_name, 0) == 0) {
+        removed_any = true;
+        continue;
+      }
+      int sub = openat(fd, entry->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+      bool emptied = sub >= 0 && EmptyFolder(sub);
+      if (sub >= 0) close(sub);
+      if (emptied && unlinkat(fd, entry->d_name, AT_REMOVEDIR) == 0) {
+        removed_any = true;
+      } else {
+        complete = false;
+      }
+    }
+    // Entries removed change the listing; read it again from the start.
+    if (removed_any) lseek(fd, 0, SEEK_SET);
+    if (!removed_any) return complete;
+  }
+}
+
+void OnInterrupt(int signal_number) {
+  int saved_errno = errno;
+  if (pid_t child = child_pid; child > 0) {
+    kill(child, SIGKILL);
+    while (waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
+    }
+  }
+  if (cleanup_folder[0] != '\0') RemoveTreeSignalSafe(cleanup_folder);
+  if (cleanup_lock[0] != '\0') unlink(cleanup_lock);
+  // End the process by the signal itself, so the caller sees how it ended.
+  signal(signal_number, SIG_DFL);
+  sigset_t unblock;
+  sigemptyset(&unblock);
+  sigaddset(&unblock, signal_number);
+  sigprocmask(SIG_UNBLOCK, &unblock, nullptr);
+  raise(signal_number);
+  errno = saved_errno;
+}
+
+void CopyPath(char* target, const std::string& path) {
+  std::size_t length = path.size() < kPathMax ? path.size() : 0;
+  std::memcpy(target, path.data(), length);
+  target[length] = '\0';
+}
+
+}  // namespace
+
+InterruptCleanup::InterruptCleanup(const std::string& folder, const std::string& lock_file) {
+  CopyPath(cleanup_folder, folder);
+  CopyPath(cleanup_lock, lock_file);
+  struct sigaction action {};
+  action.sa_handler = OnInterrupt;
+  sigemptyset(&action.sa_mask);
+  for (int signal_number : kSignals) sigaddset(&action.sa_mask, signal_number);
+  for (std::size_t i = 0; i < 3; ++i) sigaction(kSignals[i], &action, &previous[i]);
+}
+
+InterruptCleanup::~InterruptCleanup() {
+  for (std::size_t i = 0; i < 3; ++i) sigaction(kSignals[i], &previous[i], nullptr);
+  cleanup_folder[0] = '\0';
+  cleanup_lock[0] = '\0';
+}
+
+void SetInterruptibleChild(pid_t pid) { child_pid = pid; }
+
+bool RemoveTreeSignalSafe(const char* path) {
+  if (unlink(path) == 0) return true;  // a file or a link: never followed
+  if (errno == ENOENT) return true;
+  int fd = open(path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return false;
+  bool emptied = EmptyFolder(fd);
+  close(fd);
+  return emptied && rmdir(path) == 0;
+}
+
+}  // namespace platform

@@ -1,0 +1,30 @@
+// Clean-up when the user interrupts a run: SIGINT, SIGTERM or SIGHUP stop the running child
+// program, remove the work folder and its lock file, and then end the process by that same
+// signal, as if nothing had been caught.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+
+namespace platform {
+
+// While an object lives, the three signals clean up the folder and the lock file given.
+// One at a time: the handler's state is process-wide because a signal handler can reach
+// nothing else.
+class InterruptCleanup {
+ public:
+  InterruptCleanup(const std::string& folder, const std::string& lock_file);
+  ~InterruptCleanup();
+  InterruptCleanup(const InterruptCleanup&) = delete;
+  InterruptCleanup& operator=(const InterruptCleanup&) = delete;
+};
+
+// The child process that an interruption must stop first (0: none).
+void SetInterruptibleChild(pid_t pid);
+
+// Removes a tree using only calls that are safe inside a signal handler; links are removed,
+// never followed. Returns false when something could not be removed.
+bool RemoveTreeSignalSafe(const char* path);
+
+}  // namespace platform
