@@ -12,6 +12,7 @@ packages=(
   xorriso
   isolinux syslinux-common busybox-static cpio
   qemu-system-x86 iproute2 util-linux
+  nginx time
 )
 
 missing=()
