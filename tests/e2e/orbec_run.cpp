@@ -6,6 +6,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <csignal>
 #include <cstdlib>
 
 #include "deployment.h"
@@ -46,35 +48,57 @@ std::vector<char*> Pointers(std::vector<std::string>& texts) {
 
 }  // namespace
 
-RunResult RunOrbec(const std::vector<std::string>& arguments, const fs::path& cwd,
-                   const std::map<std::string, std::string>& environment) {
+OrbecProcess::OrbecProcess(const std::vector<std::string>& arguments, const fs::path& cwd,
+                           const std::map<std::string, std::string>& environment) {
   std::vector<std::string> argv = {OrbecBinary()};
   argv.insert(argv.end(), arguments.begin(), arguments.end());
   std::vector<std::string> env = Environment(environment);
-  testing_support::TempDir streams;
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, (streams / "out").c_str(),
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, (streams_ / "out").c_str(),
                                    O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, (streams / "err").c_str(),
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, (streams_ / "err").c_str(),
                                    O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  pid_t pid = 0;
-  RunResult result;
   std::vector<char*> argv_pointers = Pointers(argv);
   std::vector<char*> env_pointers = Pointers(env);
-  if (posix_spawn(&pid, argv[0].c_str(), &actions, nullptr, argv_pointers.data(),
-                  env_pointers.data()) == 0) {
-    int status = 0;
-    waitpid(pid, &status, 0);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  } else {
+  if (posix_spawn(&pid_, argv[0].c_str(), &actions, nullptr, argv_pointers.data(),
+                  env_pointers.data()) != 0) {
+    pid_ = -1;
     ADD_FAILURE() << "cannot start " << argv[0];
   }
   posix_spawn_file_actions_destroy(&actions);
-  result.out = ReadFileBytes(streams / "out");
-  result.err = ReadFileBytes(streams / "err");
+}
+
+OrbecProcess::~OrbecProcess() {
+  if (pid_ > 0) {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+  }
+}
+
+void OrbecProcess::Signal(int signal_number) {
+  if (pid_ > 0) kill(pid_, signal_number);
+}
+
+RunResult OrbecProcess::Wait() {
+  RunResult result;
+  if (pid_ > 0) {
+    int status = 0;
+    while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+    }
+    pid_ = -1;
+    result.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + result.signal;
+  }
+  result.out = ReadFileBytes(streams_ / "out");
+  result.err = ReadFileBytes(streams_ / "err");
   return result;
+}
+
+RunResult RunOrbec(const std::vector<std::string>& arguments, const fs::path& cwd,
+                   const std::map<std::string, std::string>& environment) {
+  return OrbecProcess(arguments, cwd, environment).Wait();
 }
 
 Mirror::Mirror(fs::path root) : root_(std::move(root)) {

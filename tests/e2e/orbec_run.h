@@ -13,9 +13,28 @@
 namespace e2e {
 
 struct RunResult {
-  int status = -1;
+  int status = -1;  // exit status, or 128 + the signal that ended the process
+  int signal = 0;   // the signal that ended the process, 0 when it exited
   std::string out;
   std::string err;
+};
+
+// One orbec process started in `cwd` with extra environment variables, its standard output
+// and error kept in files until it ends.
+class OrbecProcess {
+ public:
+  OrbecProcess(const std::vector<std::string>& arguments, const std::filesystem::path& cwd,
+               const std::map<std::string, std::string>& environment);
+  ~OrbecProcess();
+  OrbecProcess(const OrbecProcess&) = delete;
+  OrbecProcess& operator=(const OrbecProcess&) = delete;
+
+  void Signal(int signal_number);
+  RunResult Wait();
+
+ private:
+  testing_support::TempDir streams_;
+  pid_t pid_ = -1;
 };
 
 // Runs orbec with the arguments in `cwd`, with extra environment variables; waits for it.

@@ -9,7 +9,7 @@ Faults are injected per request, chosen in two ways:
   * in a rules file (--rules, JSON, read again on every request): {"<path>": ["kind", ...]};
     the n-th request of a path gets the n-th kind, the last kind repeats.
 Kinds: ok, status:<code>, nolength, chunked, short:<bytes>, stall:<bytes>, slow:<ms>,
-redirect:<target path without its leading slash>, redirectloop, corrupt, closed.
+redirect:<target path without its leading slash>, redirectloop, corrupt, closed, endless (a body that never ends).
 Every request is logged (--log) as one line: "<method> <path> <authorization header or ->".
 """
 
@@ -111,6 +111,18 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if kind == "redirectloop":
             self.send_plain(302, b"", {"Location": self.path})
             return
+        if kind == "endless":
+            self.send_response(200)
+            self.send_header("Connection", "close")
+            self.end_headers()
+            self.close_connection = True
+            block = b"\0" * CHUNK
+            try:
+                while True:
+                    self.wfile.write(block)
+            except OSError:
+                pass
+            return
         if kind == "closed":
             self.close_connection = True
             return
@@ -157,6 +169,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
 class Server(http.server.ThreadingHTTPServer):
     daemon_threads = True
     allow_reuse_address = True
+
+    def handle_error(self, request, client_address):
+        # A client that goes away mid-transfer is part of the tests, not a server fault.
+        if not isinstance(sys.exc_info()[1], ConnectionError):
+            super().handle_error(request, client_address)
 
 
 def main():

@@ -1,0 +1,192 @@
+// The built tool when the machine or the server lets it down, when it is interrupted, and
+// when two runs share one temporary folder.
+#include <signal.h>
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+#include "end_to_end.h"
+#include "iso_inspect.h"
+
+namespace e2e {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Waits until a path exists; false after the time limit.
+bool AppearsWithin(const fs::path& path, std::chrono::milliseconds limit) {
+  for (auto end = std::chrono::steady_clock::now() + limit; std::chrono::steady_clock::now() < end;
+       std::this_thread::sleep_for(10ms)) {
+    if (fs::exists(path)) return true;
+  }
+  return false;
+}
+
+class Trouble : public EndToEnd {
+ protected:
+  void SetUp() override {
+    EndToEnd::SetUp();
+    WriteFileBytes(Output(), "keep");
+  }
+
+  void TearDown() override {
+    EXPECT_EQ(ReadFileBytes(Output()), "keep") << "an existing output file was changed";
+    for (const fs::path& mount : mounts_) umount2(mount.c_str(), MNT_DETACH);
+    EndToEnd::TearDown();
+  }
+
+  // A small file system at dir/name; false (test skipped) when this process may not mount.
+  bool Mount(const std::string& name, std::size_t bytes, bool read_only = false) {
+    fs::path target = dir_.path() / name;
+    fs::create_directories(target);
+    std::string options = "size=" + std::to_string(bytes) + ",mode=0755";
+    unsigned long flags = read_only ? MS_RDONLY : 0;
+    if (mount("tmpfs", target.c_str(), "tmpfs", flags, options.c_str()) != 0) return false;
+    mounts_.push_back(target);
+    return true;
+  }
+
+  fs::path SmallTmp() const { return dir_.path() / "small"; }
+
+  std::vector<fs::path> mounts_;
+};
+
+#define REQUIRE_MOUNT(...) \
+  if (!Mount(__VA_ARGS__)) GTEST_SKIP() << "mounting a small file system needs root"
+
+TEST_F(Trouble, TheDiskFillsUpDuringADownload) {
+  REQUIRE_MOUNT("small", 16 * 1024);
+  RunResult run = Run({"out.iso"}, {{"TMPDIR", SmallTmp().string()}});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "Download failed: No space left on device\n");
+  EXPECT_TRUE(fs::is_empty(SmallTmp()));
+}
+
+TEST_F(Trouble, TheDiskFillsUpDuringTheUnpacking) {
+  std::size_t archive = fs::file_size(mirror_ / Mirror::kDistribution);
+  REQUIRE_MOUNT("small", archive + 24 * 1024);
+  RunResult run = Run({"out.iso"}, {{"TMPDIR", SmallTmp().string()}});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "Failed to unpack the Linux distribution to " +
+                         (SmallTmp() / "KaveroBootableAvTempFolder").string() +
+                         ": No space left on device\n");
+  EXPECT_TRUE(fs::is_empty(SmallTmp()));
+}
+
+TEST_F(Trouble, AnEndlessBodyEndsWhenTheDiskIsFull) {
+  REQUIRE_MOUNT("small", 1024 * 1024);
+  Faults(R"({"/kavero/products/full/OEM/Lumo/data/vdl.zip": ["endless"]})");
+  RunResult run = Run({"out.iso"}, {{"TMPDIR", SmallTmp().string()}});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "Download failed: No space left on device\n");
+  EXPECT_TRUE(fs::is_empty(SmallTmp()));
+}
+
+TEST_F(Trouble, TheDiskFillsUpDuringTheImageMove) {
+  REQUIRE_MOUNT("out", 8 * 1024);
+  fs::path output = dir_.path() / "out/out.iso";
+  WriteFileBytes(output, "keep too");
+  RunResult run = Run({"-q", output.string()});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "MoveFile failed with error code 28\n");
+  EXPECT_EQ(ReadFileBytes(output), "keep too");
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_.path() / "out"), fs::directory_iterator()),
+            1);
+}
+
+TEST_F(Trouble, AnUnwritableOutputFolderFailsBeforeAnyDownload) {
+  REQUIRE_MOUNT("readonly", 64 * 1024, true);
+  fs::path output = dir_.path() / "readonly/out.iso";
+  RunResult run = Run({"-q", output.string()});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err,
+            "Cannot open the output file " + output.string() + ": Read-only file system\n");
+  EXPECT_TRUE(server_->RequestLog().empty());
+}
+
+TEST_F(Trouble, ServerFaultsEndTheRunWithTheirReason) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"short:1000", "Download failed: The connection with the server was terminated abnormally\n"},
+      {"stall:1000", "Download failed: The connection has timed out\n"},
+      {"redirectloop",
+       "Download failed: The redirection failed (too many redirects or a redirect loop)\n"},
+      {"status:403", "Download failed: Unsuccessful download\n"},
+  };
+  for (const auto& [fault, message] : cases) {
+    Faults(R"({"/tools/orbe/1.1/KaveroLive-SLAX.tar": [")" + fault + R"("]})");
+    RunResult run = Run({"-q", "out.iso"}, {{"ORBEC_TRANSFER_TIMEOUT", "2"}});
+    EXPECT_EQ(run.status, 1) << fault;
+    EXPECT_EQ(run.err, message) << fault;
+    EXPECT_FALSE(fs::exists(work_)) << fault;
+  }
+}
+
+TEST_F(Trouble, AnInterruptedDownloadRemovesTheWorkFolder) {
+  Faults(R"({"/tools/orbe/1.1/KaveroLive-SLAX.tar": ["slow:300"]})");
+  for (int signal_number : {SIGINT, SIGTERM}) {
+    auto run = Start({"-q", "out.iso"});
+    ASSERT_TRUE(AppearsWithin(work_ / "KaveroLive-SLAX.tar", 10s));
+    run->Signal(signal_number);
+    RunResult result = run->Wait();
+    EXPECT_EQ(result.signal, signal_number) << result.err;
+    EXPECT_FALSE(fs::exists(work_));
+    EXPECT_FALSE(fs::exists(work_.string() + ".lock"));
+  }
+}
+
+TEST_F(Trouble, AnInterruptedIsoProgramIsStopped) {
+  fs::path bin = dir_.path() / "bin";
+  fs::create_directories(bin);
+  fs::path pid_file = dir_.path() / "iso.pid";
+  WriteFileBytes(bin / "mkisofs",
+                 "#!/bin/sh\necho $$ > '" + pid_file.string() + "'\nexec /bin/sleep 60\n");
+  fs::permissions(bin / "mkisofs", fs::perms::owner_all);
+  auto run = Start({"-q", "out.iso"}, {{"PATH", bin.string()}});
+  ASSERT_TRUE(AppearsWithin(pid_file, 20s));
+  std::this_thread::sleep_for(100ms);
+  run->Signal(SIGTERM);
+  RunResult result = run->Wait();
+  EXPECT_EQ(result.signal, SIGTERM) << result.status << result.out << result.err;
+  pid_t iso = std::stoi(ReadFileBytes(pid_file));
+  EXPECT_NE(kill(iso, 0), 0) << "the ISO program outlived the run";
+  EXPECT_FALSE(fs::exists(work_));
+}
+
+TEST_F(Trouble, InterruptionsAtAnyPointLeaveNothingBehind) {
+  Faults(R"({"/tools/orbe/1.1/KaveroLive-SLAX.tar": ["slow:20"]})");
+  int interrupted = 0;
+  for (auto delay : {50ms, 200ms, 400ms, 700ms, 1000ms, 1400ms, 2000ms}) {
+    auto run = Start({"-q", "out.iso"});
+    std::this_thread::sleep_for(delay);
+    run->Signal(SIGTERM);
+    RunResult result = run->Wait();
+    EXPECT_TRUE(result.status == 0 || result.signal == SIGTERM) << result.status << result.err;
+    interrupted += result.signal == SIGTERM;
+    EXPECT_FALSE(fs::exists(work_)) << delay.count();
+    EXPECT_FALSE(fs::exists(work_.string() + ".lock")) << delay.count();
+    if (result.status == 0) WriteFileBytes(Output(), "keep");
+  }
+  EXPECT_GT(interrupted, 0);
+}
+
+TEST_F(Trouble, ASecondRunLeavesTheFirstRunsWorkAlone) {
+  Faults(R"({"/tools/orbe/1.1/KaveroLive-SLAX.tar": ["slow:100"]})");
+  auto first = Start({"-q", "out.iso"});
+  ASSERT_TRUE(AppearsWithin(work_ / "KaveroLive-SLAX.tar", 10s));
+  RunResult second = Run({"-q", "second.iso"});
+  EXPECT_EQ(second.status, 1);
+  EXPECT_EQ(second.err, "Failed to create temp folder " + work_.string() +
+                            ": Another orbec run is using the folder\n");
+  EXPECT_FALSE(fs::exists(dir_.path() / "run/second.iso"));
+  RunResult result = first->Wait();
+  EXPECT_EQ(result.status, 0) << result.err;
+  auto facts = InspectIso(Output());
+  ASSERT_TRUE(facts);
+  EXPECT_EQ(facts->volume_id, "ORBE 2026.12.07");
+  WriteFileBytes(Output(), "keep");
+}
+
+}  // namespace
+}  // namespace e2e
