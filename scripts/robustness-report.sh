@@ -1,0 +1,64 @@
+#!/usr/bin/env bash
+# Runs the end-to-end fault, interruption and concurrency tests of a build and writes their
+# rows into docs/robustness.md (between the faults markers).
+#   scripts/robustness-report.sh [build-dir]      (default: build)
+set -euo pipefail
+
+top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build=${1:-$top/build}
+json=$(mktemp)
+trap 'rm -f -- "$json"' EXIT
+
+ORBEC_BINARY=$build/orbec "$top/tests/e2e/isolated.sh" "$build/tests/orbec_e2e_tests" \
+  --gtest_filter='Trouble.*' --gtest_output="json:$json" >/dev/null || true
+
+python3 - "$json" "$top/docs/robustness.md" <<'PY'
+import json, re, sys
+
+# Test name -> (class of fault, number of cases it tries, what must happen).
+CASES = {
+    "TheDiskFillsUpDuringADownload": ("disk full during a download", 1,
+        '"Download failed: No space left on device", exit 1'),
+    "TheDiskFillsUpDuringTheUnpacking": ("disk full during the unpacking", 1,
+        '"Failed to unpack ...: No space left on device", exit 1'),
+    "AnEndlessBodyEndsWhenTheDiskIsFull": ("server sends an endless body", 1,
+        '"Download failed: No space left on device", exit 1'),
+    "TheDiskFillsUpDuringTheImageMove": ("disk full during the image move", 1,
+        '"MoveFile failed with error code 28", exit 1, old output intact'),
+    "AnUnwritableOutputFolderFailsBeforeAnyDownload": ("unwritable output folder", 1,
+        '"Cannot open the output file ...", exit 1, no request sent'),
+    "ServerFaultsEndTheRunWithTheirReason": ("server closes mid-transfer, stalls, loops redirects, refuses", 4,
+        '"Download failed: <reason>", exit 1'),
+    "AnInterruptedDownloadRemovesTheWorkFolder": ("SIGINT/SIGTERM during a download", 2,
+        "ends by the signal, work folder and lock removed"),
+    "AnInterruptedIsoProgramIsStopped": ("SIGTERM while the ISO program runs", 1,
+        "ISO program killed, ends by the signal, work folder removed"),
+    "InterruptionsAtAnyPointLeaveNothingBehind": ("SIGTERM at 7 points of a run", 7,
+        "finished or ended by the signal; nothing left behind"),
+    "ASecondRunLeavesTheFirstRunsWorkAlone": ("two runs at once", 1,
+        '"Failed to create temp folder ...: Another orbec run is using the folder"; first image correct'),
+}
+
+report = json.load(open(sys.argv[1]))
+rows = []
+for suite in report.get("testsuites", []):
+    for test in suite.get("testsuite", []):
+        name = test["name"]
+        if name not in CASES:
+            continue
+        title, cases, expected = CASES[name]
+        if test.get("result") == "SKIPPED" or test.get("status") == "NOTRUN":
+            outcome = "skipped (needs root to mount a small file system)"
+        elif test.get("failures"):
+            outcome = "FAILED: " + expected
+        else:
+            outcome = "passed: " + expected
+        rows.append("| %s | %d | %s |" % (title, cases, outcome))
+
+path = sys.argv[2]
+text = open(path).read()
+block = "<!-- faults:begin -->\n" + "".join(r + "\n" for r in rows) + "<!-- faults:end -->"
+text = re.sub(r"<!-- faults:begin -->.*?<!-- faults:end -->", lambda _: block, text, flags=re.S)
+open(path, "w").write(text)
+print("\n".join(rows))
+PY
