@@ -5,7 +5,7 @@
 set -euo pipefail
 
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-build=${1:-$top/build}
+build=$(cd "${1:-$top/build}" && pwd)
 json=$(mktemp)
 trap 'rm -f -- "$json"' EXIT
 
