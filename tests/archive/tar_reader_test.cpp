@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <iostream>
 #include <map>
 #include <set>
 
@@ -334,15 +335,22 @@ TEST_F(TarExtractionSafety, UstarNamePrefixIsUnsupported) {
 class TarTruncation : public ::testing::Test {
  protected:
   void SetUp() override {
-    tar_.AddDirectory("d/");
-    AddFile("d/a", Pattern(1000));
-    AddFile("d/e", "");
-    AddFile("d/b", Pattern(600));
+    AddMembers();
     const std::size_t end_start = tar_.Bytes().size();
     tar_.AddEnd();
     clean_.push_back({0, 0});
-    clean_.push_back({512, 512});
     clean_.push_back({end_start + 500, tar_.Bytes().size()});
+  }
+  virtual void AddMembers() {
+    AddDirectory("d/");
+    AddFile("d/a", Pattern(1000));
+    AddFile("d/e", "");
+    AddFile("d/b", Pattern(600));
+  }
+  // A directory has no data: the archive may end right after its header.
+  void AddDirectory(const std::string& name) {
+    tar_.AddDirectory(name);
+    clean_.push_back({tar_.Bytes().size(), tar_.Bytes().size()});
   }
   void AddFile(const std::string& name, const std::string& data) {
     const std::size_t data_start = tar_.Bytes().size() + 512;
@@ -361,7 +369,7 @@ class TarTruncation : public ::testing::Test {
       EXPECT_EQ(error, kArchiveTruncated);
     }
     for (const std::string& name : Listing(dest_)) {
-      if (name == "d/") continue;
+      if (name.ends_with("/")) continue;
       const std::string data = ReadFileBytes(dest_ / name);
       EXPECT_EQ(data, contents_.at(name).substr(0, data.size())) << name;
     }
@@ -386,7 +394,7 @@ class TarTruncation : public ::testing::Test {
       add_around(range.first);
       add_around(range.second);
     }
-    for (std::size_t length = 0; length <= size; length += 29) lengths.insert(length);
+    for (std::size_t length = 0; length <= size; length += sample_step_) lengths.insert(length);
     return lengths;
   }
   void ResetDestination() {
@@ -394,6 +402,7 @@ class TarTruncation : public ::testing::Test {
     fs::create_directory(dest_);
   }
 
+  std::size_t sample_step_ = 29;
   TarBuilder tar_;
   std::map<std::string, std::string> contents_;
   std::vector<std::pair<std::size_t, std::size_t>> clean_;
@@ -426,6 +435,44 @@ TEST_F(TarTruncation, BlockBoundariesAndOddCutsFromAFile) {
     fs::remove(archive);
     Check(length, ok, error);
   }
+}
+
+// The same for an archive laid out like the distribution: nested directories, a member larger
+// than one data chunk, members of exactly one block and of no data, unpacked from a file.
+class DistributionTruncation : public TarTruncation {
+ protected:
+  void AddMembers() override {
+    sample_step_ = 97;
+    AddDirectory("slax/");
+    AddDirectory("slax/boot/");
+    AddFile("slax/boot/isolinux.cfg", "default slax\nlabel slax\n  kernel vmlinuz\n");
+    AddFile("slax/boot/vmlinuz", Pattern(70'000));
+    AddFile("slax/boot/initrd.gz", Pattern(5'000));
+    AddDirectory("slax/modules/");
+    AddFile("slax/modules/base.lzm", Pattern(512));
+    AddFile("slax/modules/empty", "");
+    AddFile("slax/mkisofs", Pattern(1'537));
+  }
+};
+
+TEST_F(DistributionTruncation, EveryBlockBoundaryAndSampledCutFromAFile) {
+  const std::string& bytes = tar_.Bytes();
+  const fs::path archive = temp_.path() / "cut.tar";
+  int truncated = 0;
+  int clean = 0;
+  for (std::size_t length : InterestingLengths()) {
+    ResetDestination();
+    WriteFileBytes(archive, bytes.substr(0, length));
+    errno = 0;
+    const bool ok = UntarArchive(archive, dest_, nullptr);
+    const int error = errno;
+    fs::remove(archive);
+    Check(length, ok, error);
+    ++(ok ? clean : truncated);
+  }
+  std::cout << "[ sweep    ] tar: " << clean + truncated << " cuts of a " << bytes.size()
+            << "-byte archive, " << truncated << " truncated (errno 101), " << clean
+            << " clean ends, nothing outside the destination\n";
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <iostream>
+
 #include "support/temp_dir.h"
 #include "support/zip_builder.h"
 
@@ -138,6 +140,33 @@ TEST(IsAcceptableVersion, RefusesWhatCannotBeAFileNameOrArgument) {
     EXPECT_FALSE(IsAcceptableVersion(version)) << version;
   }
   EXPECT_FALSE(IsAcceptableVersion(std::string("1\0002", 3)));
+}
+
+// A valid virus data zip cut at every length short of its end: the central directory's end
+// record is gone, so the lookup fails and leaves the version alone, whatever the cut.
+TEST_F(VirusDataVersion, EveryCutOfAValidArchiveFails) {
+  std::string data(6'000, '\0');
+  unsigned state = 12345;
+  for (char& c : data) {
+    state = state * 1103515245 + 12345;
+    c = static_cast<char>(state >> 16);
+  }
+  WriteZip(zip_, {{"avp.dat", data, true},
+                  {kName, "1.23\r\nbuilt 2011-03-13\n", true},
+                  {"readme.txt", "virus data\n", false}});
+  ASSERT_EQ(LookupFile(), "1.23");
+  const std::string bytes = ReadFileBytes(zip_);
+  int cuts = 0;
+  for (std::size_t length = 0; length < bytes.size(); ++length) {
+    WriteFileBytes(zip_, bytes.substr(0, length));
+    std::string version = "untouched";
+    EXPECT_FALSE(GetVirusDataVersion(zip_, version)) << "cut at " << length;
+    EXPECT_EQ(version, "untouched");
+    ++cuts;
+  }
+  EXPECT_EQ(std::distance(fs::directory_iterator(temp_.path()), fs::directory_iterator()), 1);
+  std::cout << "[ sweep    ] zip: " << cuts << " cuts of a " << bytes.size()
+            << "-byte archive, every one refused\n";
 }
 
 }  // namespace
