@@ -19,22 +19,6 @@ void CloseKeepingErrno(int fd) {
   errno = saved;
 }
 
-// Owns a directory descriptor unless it is the borrowed descriptor of the folder.
-class DirFd {
- public:
-  DirFd(int fd, bool owned) : fd_(fd), owned_(owned) {}
-  ~DirFd() {
-    if (owned_ && fd_ >= 0) CloseKeepingErrno(fd_);
-  }
-  DirFd(const DirFd&) = delete;
-  DirFd& operator=(const DirFd&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-  bool owned_;
-};
-
 std::vector<std::string> SplitComponents(const std::string& name) {
   std::vector<std::string> parts;
   std::size_t start = 0;
@@ -93,6 +77,7 @@ bool OutputFile::Close() {
 DestinationTree::DestinationTree(std::filesystem::path folder) : folder_(std::move(folder)) {}
 
 DestinationTree::~DestinationTree() {
+  if (parent_fd_ >= 0) CloseKeepingErrno(parent_fd_);
   if (folder_fd_ >= 0) CloseKeepingErrno(folder_fd_);
 }
 
@@ -105,24 +90,28 @@ int DestinationTree::OpenParent(const std::string& name, std::string& last) {
   std::vector<std::string> parts = SplitComponents(name);
   int fd = FolderFd();
   if (fd < 0 || parts.empty()) return fd;
-  last = parts.back();
+  last = std::move(parts.back());
   parts.pop_back();
+  if (parts.empty()) return fd;
+  if (parent_fd_ >= 0 && parts == parent_) return parent_fd_;
   for (const std::string& part : parts) {
     const int next = openat(fd, part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd != folder_fd_) CloseKeepingErrno(fd);
     if (next < 0) return -1;
     fd = next;
   }
+  if (parent_fd_ >= 0) CloseKeepingErrno(parent_fd_);
+  parent_fd_ = fd;
+  parent_ = std::move(parts);
   return fd;
 }
 
 bool DestinationTree::CreateDirectory(const std::string& name) {
   std::string last;
-  const int fd = OpenParent(name, last);
-  if (fd < 0) return false;
-  DirFd parent(fd, fd != folder_fd_);
+  const int parent = OpenParent(name, last);
+  if (parent < 0) return false;
   if (last.empty()) return true;  // the name is the destination folder itself
-  return mkdirat(parent.get(), last.c_str(), 0777) == 0 || errno == EEXIST;
+  return mkdirat(parent, last.c_str(), 0777) == 0 || errno == EEXIST;
 }
 
 std::unique_ptr<OutputFile> DestinationTree::CreateFile(const std::string& name) {
@@ -132,11 +121,10 @@ std::unique_ptr<OutputFile> DestinationTree::CreateFile(const std::string& name)
     return nullptr;
   }
   std::string last;
-  const int fd = OpenParent(name, last);
-  if (fd < 0) return nullptr;
-  DirFd parent(fd, fd != folder_fd_);
-  const int file = openat(parent.get(), last.c_str(),
-                          O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
+  const int parent = OpenParent(name, last);
+  if (parent < 0) return nullptr;
+  const int file =
+      openat(parent, last.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
   if (file < 0) return nullptr;
   std::unique_ptr<OutputFile> output(new (std::nothrow) OutputFile(file));
   if (!output) {

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
 // A file being written by the extraction. Closed on destruction; errno survives that.
 class OutputFile {
@@ -30,7 +31,8 @@ class OutputFile {
 // The destination folder of one extraction. Member names use "/" between components; empty and
 // "." components are passed over. Every component of a member's path must be a real directory
 // or file: a symbolic link anywhere on the way fails with ELOOP (or ENOTDIR). The folder itself
-// is opened on first use, so an archive with no members never needs it.
+// is opened on first use, so an archive with no members never needs it. The directory of the
+// last member stays open, so the members of one directory are entered with one open each.
 class DestinationTree {
  public:
   explicit DestinationTree(std::filesystem::path folder);
@@ -44,11 +46,14 @@ class DestinationTree {
   std::unique_ptr<OutputFile> CreateFile(const std::string& name);
 
  private:
-  // Opens the parent directory of the last component; -1 with errno set on failure. The caller
-  // closes the result unless it is the folder's own descriptor.
+  // The descriptor of the directory holding the last component, owned by the tree; -1 with
+  // errno set on failure.
   int OpenParent(const std::string& name, std::string& last);
   int FolderFd();
 
   std::filesystem::path folder_;
   int folder_fd_ = -1;
+  // The last parent directory entered below the folder: its components and descriptor.
+  std::vector<std::string> parent_;
+  int parent_fd_ = -1;
 };

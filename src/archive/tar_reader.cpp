@@ -26,12 +26,6 @@ void ReportPosition(const TarExtractionContext& context) {
 // Reads of the archive, where every short read and every skip past the end becomes
 // "truncated". A read error keeps the errno of the read.
 
-bool ReadExactly(ByteSource& archive, void* buffer, std::size_t size) {
-  std::size_t got = 0;
-  if (!archive.Read(buffer, size, got)) return false;
-  return got == size || Fail(kArchiveTruncated);
-}
-
 bool SkipExactly(ByteSource& archive, std::uint64_t count) {
   return archive.Skip(count) || Fail(kArchiveTruncated);
 }
@@ -58,13 +52,18 @@ HeaderRead ReadHeader(ByteSource& archive, TarHeader& header) {
   return HeaderRead::kHeader;
 }
 
+// Writes each chunk from wherever the source has it, so that buffered bytes are not copied
+// once more on their way to the file.
 bool CopyMemberData(TarExtractionContext& context, OutputFile& file, std::uint64_t size) {
   while (size > 0) {
     ReportPosition(context);
     const std::size_t chunk =
         static_cast<std::size_t>(std::min<std::uint64_t>(size, context.buffer.size()));
-    if (!ReadExactly(context.archive, context.buffer.data(), chunk)) return false;
-    if (!file.Write(context.buffer.data(), chunk)) return false;
+    const void* data = nullptr;
+    std::size_t got = 0;
+    if (!context.archive.ReadInPlace(context.buffer.data(), chunk, data, got)) return false;
+    if (got != chunk) return Fail(kArchiveTruncated);
+    if (!file.Write(data, chunk)) return false;
     size -= chunk;
   }
   return true;
