@@ -5,9 +5,9 @@
 #
 # curl for the four downloads and two manifests, openssl for the manifest signatures and the
 # certificate chain, sha1sum for the checksums, GNU tar for the unpacking, unzip -p for the
-# virus data version, and the ISO command line orbec gives xorriso. The work folder is a
-# private folder under $TMPDIR (or /tmp), removed at the end. Exit status 0 exactly when the
-# image was written.
+# virus data version, and the ISO program orbec picks (xorrisofs here) with orbec's command
+# line. The work folder is a private folder under $TMPDIR (or /tmp), removed at the end. Exit
+# status 0 exactly when the image was written.
 set -euo pipefail
 
 if [ $# -ne 6 ]; then
@@ -86,7 +86,16 @@ fetch "$products/data/vdl.zip" "$slax/vdl.zip" "${auth[@]}"
 version=$(unzip -p "$slax/vdl.zip" virusDataVersion.txt | head -n 1 | tr -d '\r')
 fetch "$products/data/ide_$version.zip" "$slax/ide_$version.zip" "${auth[@]}"
 
-(cd "$work" && xorriso -as mkisofs -quiet -J -R -D -no-emul-boot -boot-info-table \
+# The ISO program orbec picks: the first of these on PATH.
+iso_program=()
+for candidate in mkisofs genisoimage xorrisofs; do
+  if command -v "$candidate" >/dev/null; then
+    iso_program=("$candidate")
+    break
+  fi
+done
+[ ${#iso_program[@]} -gt 0 ] || iso_program=(xorriso -as mkisofs)
+(cd "$work" && "${iso_program[@]}" -quiet -J -R -D -no-emul-boot -boot-info-table \
   -boot-load-size 4 -b slax/boot/isolinux.bin -c slax/boot/isolinux.boot -o orbe.iso \
   -A "ORBE $version" -V "ORBE $version" .)
 mv -f -- "$work/orbe.iso" "$output"
