@@ -7,13 +7,19 @@ set -euo pipefail
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=$(cd "${1:-$top/build}" && pwd)
 json=$(mktemp)
-trap 'rm -f -- "$json"' EXIT
+out=$(mktemp)
+trap 'rm -f -- "$json" "$out"' EXIT
 
 ORBEC_BINARY=$build/orbec "$top/tests/e2e/isolated.sh" "$build/tests/orbec_e2e_tests" \
-  --gtest_filter='Trouble.*' --gtest_output="json:$json" >/dev/null || true
+  --gtest_filter='Trouble.*' --gtest_output="json:$json" >"$out" 2>&1 || true
 
-python3 - "$json" "$top/docs/robustness.md" <<'PY'
+python3 - "$json" "$top/docs/robustness.md" "$out" <<'PY'
 import json, re, sys
+
+printed = open(sys.argv[3]).read()
+def counted(label):
+    match = re.search(re.escape(label) + r": (\d+) runs", printed)
+    return int(match.group(1)) if match else 0
 
 # Test name -> (class of fault, number of cases it tries, what must happen).
 CASES = {
@@ -37,6 +43,16 @@ CASES = {
         "finished or ended by the signal; nothing left behind"),
     "ASecondRunLeavesTheFirstRunsWorkAlone": ("two runs at once", 1,
         '"Failed to create temp folder ...: Another orbec run is using the folder"; first image correct'),
+    "TruncatedFilesEndTheRunWithTheirFailure": (
+        "distribution, product, their manifests and the virus data zip served cut at every "
+        "512-byte boundary and 4 offsets in every 8th block",
+        counted("truncated signed or zipped files"),
+        'the checksum or manifest failure twice, or "Could not determine the virus data '
+        'version", exit 1; nothing left in the temporary or output folder'),
+    "ATruncatedUnverifiedDistributionFailsTheUnpacking": (
+        "distribution given by URL (not verified) cut inside a block",
+        counted("truncated unverified distributions"),
+        '"Failed to unpack ...: The archive is truncated", exit 1; nothing left behind'),
 }
 
 report = json.load(open(sys.argv[1]))

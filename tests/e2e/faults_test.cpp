@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
+#include <regex>
 #include <thread>
 
 #include "end_to_end.h"
@@ -186,6 +188,77 @@ TEST_F(Trouble, ASecondRunLeavesTheFirstRunsWorkAlone) {
   ASSERT_TRUE(facts);
   EXPECT_EQ(facts->volume_id, "ORBE 2026.12.07");
   WriteFileBytes(Output(), "keep");
+}
+
+// Every multiple of 512 below the size, and four offsets inside every eighth block.
+std::vector<std::size_t> Cuts(std::size_t size) {
+  std::vector<std::size_t> cuts;
+  for (std::size_t block = 0; block < size; block += 512) {
+    for (std::size_t inside : {0, 1, 100, 257, 511}) {
+      if (block + inside < size && (inside == 0 || block % 4096 == 0)) {
+        cuts.push_back(block + inside);
+      }
+    }
+  }
+  return cuts;
+}
+
+// A failed run leaves only the output file that was there before it.
+void ExpectNothingLeft(const fs::path& dir, const std::string& what) {
+  EXPECT_TRUE(fs::is_empty(dir / "tmp")) << what;
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir / "run"), fs::directory_iterator()), 1)
+      << what;
+}
+
+// Signed files, their manifests and the unsigned virus data, each served cut short: the run
+// fails with the failure the cut calls for, removes its work folder and writes nothing else.
+TEST_F(Trouble, TruncatedFilesEndTheRunWithTheirFailure) {
+  const std::regex twice_refused(
+      "(Error: File checksum is incorrect\\.\n|"
+      "Manifest verification: \\[[A-Z_]+\\]: ([0-9]+\\n|[0-9]+: '[^']*')\\n){2}");
+  const std::pair<const char*, std::regex> files[] = {
+      {Mirror::kDistribution, twice_refused},
+      {Mirror::kDistributionManifest, twice_refused},
+      {Mirror::kProduct, twice_refused},
+      {Mirror::kProductManifest, twice_refused},
+      {Mirror::kVirusData, std::regex("Could not determine the virus data version\\n")},
+  };
+  std::size_t runs = 0;
+  for (const auto& [file, failure] : files) {
+    const std::string whole = ReadFileBytes(mirror_ / file);
+    for (std::size_t cut : Cuts(whole.size())) {
+      WriteFileBytes(mirror_ / file, whole.substr(0, cut));
+      RunResult run = Run({"-q", "out.iso"});
+      ++runs;
+      std::string what = std::string(file) + " cut at " + std::to_string(cut);
+      EXPECT_EQ(run.status, 1) << what;
+      EXPECT_TRUE(std::regex_match(run.err, failure)) << what << ": " << run.err;
+      ExpectNothingLeft(dir_.path(), what);
+    }
+    WriteFileBytes(mirror_ / file, whole);
+  }
+  std::printf("truncated signed or zipped files: %zu runs\n", runs);
+}
+
+// A distribution given by URL is not verified, so its cuts reach the unpacking. Cuts inside a
+// block are never a place where an archive may end.
+TEST_F(Trouble, ATruncatedUnverifiedDistributionFailsTheUnpacking) {
+  const std::string whole = Mirror::DistributionTar();
+  fs::create_directories(mirror_ / "other");
+  std::size_t runs = 0;
+  for (std::size_t cut : Cuts(whole.size())) {
+    if (cut % 512 == 0) continue;
+    WriteFileBytes(mirror_ / "other/cut.tar", whole.substr(0, cut));
+    RunResult run = Run({"-q", "-d", server_->url() + "/other/cut.tar", "out.iso"});
+    ++runs;
+    std::string what = "cut at " + std::to_string(cut);
+    EXPECT_EQ(run.status, 1) << what;
+    EXPECT_EQ(run.err, "Failed to unpack the Linux distribution to " + work_.string() +
+                           ": The archive is truncated\n")
+        << what;
+    ExpectNothingLeft(dir_.path(), what);
+  }
+  std::printf("truncated unverified distributions: %zu runs\n", runs);
 }
 
 }  // namespace
