@@ -37,6 +37,8 @@ CASES = {
         '"Download failed: <reason>", exit 1'),
     "AnInterruptedDownloadRemovesTheWorkFolder": ("SIGINT/SIGTERM during a download", 2,
         "ends by the signal, work folder and lock removed"),
+    "AnInterruptedUnpackingRemovesTheWorkFolder": ("SIGINT during the unpacking (8000 files)", 1,
+        "ends by the signal before the next download, work folder and lock removed"),
     "AnInterruptedIsoProgramIsStopped": ("SIGTERM while the ISO program runs", 1,
         "ISO program killed, ends by the signal, work folder removed"),
     "InterruptionsAtAnyPointLeaveNothingBehind": ("SIGTERM at 7 points of a run", 7,

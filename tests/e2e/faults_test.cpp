@@ -11,6 +11,7 @@
 
 #include "end_to_end.h"
 #include "iso_inspect.h"
+#include "support/tar_builder.h"
 
 namespace e2e {
 namespace {
@@ -154,6 +155,24 @@ TEST_F(Trouble, AnInterruptedIsoProgramIsStopped) {
   pid_t iso = std::stoi(ReadFileBytes(pid_file));
   EXPECT_NE(kill(iso, 0), 0) << "the ISO program outlived the run";
   EXPECT_FALSE(fs::exists(work_));
+}
+
+TEST_F(Trouble, AnInterruptedUnpackingRemovesTheWorkFolder) {
+  testing_support::TarBuilder tar;
+  tar.AddDirectory("many/");
+  for (int i = 0; i < 8000; ++i) tar.AddFile("many/" + std::to_string(i), std::string(1000, 'x'));
+  fs::create_directories(mirror_ / "other");
+  WriteFileBytes(mirror_ / "other/many.tar", tar.AddEnd().Bytes());
+  auto run = Start({"-q", "-d", server_->url() + "/other/many.tar", "out.iso"});
+  ASSERT_TRUE(AppearsWithin(work_ / "many/100", 10s));
+  run->Signal(SIGINT);
+  RunResult result = run->Wait();
+  EXPECT_EQ(result.signal, SIGINT) << result.status << result.err;
+  EXPECT_FALSE(fs::exists(work_));
+  EXPECT_FALSE(fs::exists(work_.string() + ".lock"));
+  for (const std::string& request : server_->RequestLog()) {
+    EXPECT_EQ(request.find("linux.intel"), std::string::npos) << "the unpacking had finished";
+  }
 }
 
 TEST_F(Trouble, InterruptionsAtAnyPointLeaveNothingBehind) {
