@@ -163,11 +163,15 @@ TEST_F(Trouble, AnInterruptedUnpackingRemovesTheWorkFolder) {
   for (int i = 0; i < 8000; ++i) tar.AddFile("many/" + std::to_string(i), std::string(1000, 'x'));
   fs::create_directories(mirror_ / "other");
   WriteFileBytes(mirror_ / "other/many.tar", tar.AddEnd().Bytes());
-  auto run = Start({"-q", "-d", server_->url() + "/other/many.tar", "out.iso"});
+  std::string url = server_->url() + "/other/many.tar";
+  auto run = Start({"-d", url, "out.iso"});
   ASSERT_TRUE(AppearsWithin(work_ / "many/100", 10s));
   run->Signal(SIGINT);
   RunResult result = run->Wait();
   EXPECT_EQ(result.signal, SIGINT) << result.status << result.err;
+  EXPECT_TRUE(result.out.ends_with("Downloading Linux distribution from " + url +
+                                   "...\nUnpacking Linux distribution...\n"))
+      << "the steps reported before the signal are lost: " << result.out;
   EXPECT_FALSE(fs::exists(work_));
   EXPECT_FALSE(fs::exists(work_.string() + ".lock"));
   for (const std::string& request : server_->RequestLog()) {
