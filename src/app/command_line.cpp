@@ -4,6 +4,7 @@
 #include <new>
 
 #include "app/pipeline.h"
+#include "platform/interrupt.h"
 #include "platform/resources.h"
 
 using platform::Print;
@@ -70,6 +71,8 @@ int RunOrbec(const std::vector<std::string>& arguments, PipelineOps& ops,
 }
 
 int OrbecMain(int argc, char* argv[]) {
+  // A console that goes away (a reader such as head that ends) costs only the text.
+  platform::IgnoreBrokenPipe();
   platform::Console& console = platform::StdConsole();
   int status = 1;
   try {

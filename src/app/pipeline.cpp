@@ -24,6 +24,25 @@ std::string Format(const char* format, const std::string& value) {
   return text;
 }
 
+// The output file that the output check made: removed again unless the run succeeds, so a
+// failed run leaves no empty file behind. A file that was there before is never touched.
+class NewOutputFile {
+ public:
+  NewOutputFile(PipelineOps& ops, const std::string& path, bool created)
+      : ops_(ops), path_(path), pending_(created) {}
+  ~NewOutputFile() {
+    if (pending_) ops_.RemoveNewOutputFile(path_);
+  }
+  NewOutputFile(const NewOutputFile&) = delete;
+  NewOutputFile& operator=(const NewOutputFile&) = delete;
+  void Keep() { pending_ = false; }
+
+ private:
+  PipelineOps& ops_;
+  const std::string& path_;
+  bool pending_;
+};
+
 // The steps after the work folder exists; one object per run.
 class Run {
  public:
@@ -132,12 +151,20 @@ bool BuildImage(const std::string& output, const std::optional<std::string>& dis
           reason.c_str());
     return false;
   }
-  if (!ops.CanOpenOutputFile(full_output)) {
+  // An image written there would be removed with the work folder.
+  if (ops.OutputInWorkFolder(full_output, work.path())) {
+    Print(console, Stream::kErr, "Cannot open the output file %s: %s\n", full_output.c_str(),
+          "The path belongs to the work folder that the run removes");
+    return false;
+  }
+  bool created = false;
+  if (!ops.CanOpenOutputFile(full_output, created)) {
     std::string reason = ArchiveErrorText(0);
     Print(console, Stream::kErr, "Cannot open the output file %s: %s\n", full_output.c_str(),
           reason.c_str());
     return false;
   }
+  NewOutputFile new_output(ops, full_output, created);
 
   Run run(ops, console, verbosity);
   std::string slax = work.path() + "/slax/";
@@ -150,6 +177,7 @@ bool BuildImage(const std::string& output, const std::optional<std::string>& dis
   if (!ops.CreateIsoImage(work.path(), full_output, Format("ORBE %s", version), verbosity)) {
     return false;
   }
+  new_output.Keep();
   run.Say("ISO image successfully created\n");
   return true;
 }

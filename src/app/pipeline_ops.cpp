@@ -13,8 +13,14 @@ bool RealPipelineOps::ExpandOutputPath(const std::string& typed, std::string& fu
 
 bool RealPipelineOps::GetTempFolder(std::string& folder) { return platform::TempFolder(folder); }
 
+namespace {
+
+std::string LockFileOf(const std::string& work) { return work + ".lock"; }
+
+}  // namespace
+
 bool RealPipelineOps::LockWorkFolder(const std::string& path) {
-  const std::string lock_file = path + ".lock";
+  const std::string lock_file = LockFileOf(path);
   lock_ = platform::FolderLock::Acquire(lock_file);
   if (!lock_) return false;
   cleanup_ = std::make_unique<platform::InterruptCleanup>(path, lock_file);
@@ -22,6 +28,7 @@ bool RealPipelineOps::LockWorkFolder(const std::string& path) {
 }
 
 void RealPipelineOps::UnlockWorkFolder(const std::string&) {
+  new_output_.reset();
   cleanup_.reset();
   lock_.reset();
 }
@@ -32,8 +39,24 @@ bool RealPipelineOps::CreateWorkFolder(const std::string& path) {
 
 void RealPipelineOps::RemoveFolder(const std::string& path) { platform::RemoveOwnTree(path); }
 
-bool RealPipelineOps::CanOpenOutputFile(const std::string& path) {
-  return platform::CanOpenForAppend(path);
+bool RealPipelineOps::OutputInWorkFolder(const std::string& output, const std::string& work) {
+  const std::string where = platform::ResolvedLocation(output);
+  const std::string folder = platform::ResolvedLocation(work);
+  return where == folder || where.starts_with(folder + "/") ||
+         where == platform::ResolvedLocation(LockFileOf(work));
+}
+
+bool RealPipelineOps::CanOpenOutputFile(const std::string& path, bool& created) {
+  if (!platform::CanOpenForAppend(path, created)) return false;
+  // An interruption removes the new file too; the image later takes its name, not its
+  // identity, so a finished image is never removed for it.
+  if (created) new_output_ = std::make_unique<platform::ClaimedFile>(path);
+  return true;
+}
+
+void RealPipelineOps::RemoveNewOutputFile(const std::string&) {
+  if (new_output_) new_output_->Remove();
+  new_output_.reset();
 }
 
 bool RealPipelineOps::DownloadAndVerify(const DownloadRequest& request, int verbosity) {

@@ -35,8 +35,13 @@ class PipelineOps {
   virtual bool CreateWorkFolder(const std::string& path) = 0;
   virtual void RemoveFolder(const std::string& path) = 0;
 
-  // Failure leaves the reason in errno.
-  virtual bool CanOpenOutputFile(const std::string& path) = 0;
+  // True when the output path is the work folder, lies inside it or is its lock file: places
+  // the run itself removes.
+  virtual bool OutputInWorkFolder(const std::string& output, const std::string& work) = 0;
+  // Failure leaves the reason in errno. created tells whether the check made the file.
+  virtual bool CanOpenOutputFile(const std::string& path, bool& created) = 0;
+  // Removes the empty output file that the check made, when the run fails.
+  virtual void RemoveNewOutputFile(const std::string& path) = 0;
 
   // These print their own failure messages.
   virtual bool DownloadAndVerify(const DownloadRequest& request, int verbosity) = 0;
@@ -61,7 +66,9 @@ class RealPipelineOps : public PipelineOps {
   void UnlockWorkFolder(const std::string& path) override;
   bool CreateWorkFolder(const std::string& path) override;
   void RemoveFolder(const std::string& path) override;
-  bool CanOpenOutputFile(const std::string& path) override;
+  bool OutputInWorkFolder(const std::string& output, const std::string& work) override;
+  bool CanOpenOutputFile(const std::string& path, bool& created) override;
+  void RemoveNewOutputFile(const std::string& path) override;
   bool DownloadAndVerify(const DownloadRequest& request, int verbosity) override;
   bool CreateIsoImage(const std::string& work_folder, const std::string& output,
                       const std::string& label, int verbosity) override;
@@ -74,4 +81,5 @@ class RealPipelineOps : public PipelineOps {
   platform::Console& console_;
   std::unique_ptr<platform::FolderLock> lock_;
   std::unique_ptr<platform::InterruptCleanup> cleanup_;
+  std::unique_ptr<platform::ClaimedFile> new_output_;
 };

@@ -1,6 +1,7 @@
 #include "platform/file_ops.h"
 
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "platform/error_text.h"
+#include "platform/interrupt.h"
 #include "platform/last_error.h"
 #include "platform/unique_fd.h"
 
@@ -56,28 +58,57 @@ bool SyncParentFolder(const std::string& path) {
   return folder.valid() && fsync(folder.get()) == 0;
 }
 
+// A new file beside `to`, named ".<name>.<16 random hex digits>", created exclusively without
+// following links, so nobody can have prepared it.
+UniqueFd CreateSibling(const std::string& to, std::string& name) {
+  std::filesystem::path target(to);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::uint64_t random = 0;
+    if (getrandom(&random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) break;
+    char suffix[17];
+    std::snprintf(suffix, sizeof suffix, "%016llx", static_cast<unsigned long long>(random));
+    name = (target.parent_path() / ("." + target.filename().string() + "." + suffix)).string();
+    UniqueFd fd(open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
+    if (fd.valid() || errno != EEXIST) return fd;
+  }
+  return UniqueFd(-1);
+}
+
+bool CopyData(int from, int to) {
+  std::vector<char> buffer(1 << 20);
+  for (;;) {
+    ssize_t count = read(from, buffer.data(), buffer.size());
+    if (count < 0 && errno == EINTR) continue;
+    if (count == 0) return true;
+    if (count < 0 || !WriteAll(to, buffer.data(), static_cast<std::size_t>(count))) return false;
+  }
+}
+
+// True when the path still names the file open as fd.
+bool StillNames(const std::string& path, int fd) {
+  struct stat by_path {
+  }, by_fd{};
+  return lstat(path.c_str(), &by_path) == 0 && fstat(fd, &by_fd) == 0 &&
+         by_path.st_dev == by_fd.st_dev && by_path.st_ino == by_fd.st_ino;
+}
+
 // Copies a file's bytes into a new file beside the target, syncs it and renames it over
 // the target, so the target is never seen half written.
 bool CopyAcross(const std::string& from, const std::string& to) {
   UniqueFd source(open(from.c_str(), O_RDONLY | O_CLOEXEC));
   if (!source.valid()) return FailWithErrno();
-  std::string partial = to + ".partial";
-  UniqueFd target(open(partial.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+  std::string partial;
+  UniqueFd target = CreateSibling(to, partial);
   if (!target.valid()) return FailWithErrno();
-  std::vector<char> buffer(1 << 20);
-  for (;;) {
-    ssize_t count = read(source.get(), buffer.data(), buffer.size());
-    if (count < 0 && errno == EINTR) continue;
-    if (count == 0) break;
-    if (count < 0 || !WriteAll(target.get(), buffer.data(), static_cast<std::size_t>(count))) {
-      FailWithErrno();
-      unlink(partial.c_str());
-      return false;
-    }
+  ClaimedFile claim(partial);
+  bool copied = CopyData(source.get(), target.get()) && fsync(target.get()) == 0;
+  if (copied && !StillNames(partial, target.get())) {
+    errno = EEXIST;  // someone put another file in its place
+    copied = false;
   }
-  if (fsync(target.get()) != 0 || target.Close() != 0 || rename(partial.c_str(), to.c_str()) != 0) {
+  if (!copied || target.Close() != 0 || rename(partial.c_str(), to.c_str()) != 0) {
     FailWithErrno();
-    unlink(partial.c_str());
+    claim.Remove();
     return false;
   }
   SyncParentFolder(to);
@@ -87,8 +118,16 @@ bool CopyAcross(const std::string& from, const std::string& to) {
 
 }  // namespace
 
-bool CanOpenForAppend(const std::string& path) {
-  int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+bool CanOpenForAppend(const std::string& path, bool& created) {
+  created = false;
+  int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+  if (fd < 0 && errno == ENOENT) {
+    fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    created = fd >= 0;
+  }
+  // Made by somebody else meanwhile, or a link to a missing file: opened as it stands.
+  if (fd < 0 && errno == EEXIST)
+    fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
   if (fd < 0) return false;
   close(fd);
   return true;

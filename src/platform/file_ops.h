@@ -7,8 +7,9 @@
 namespace platform {
 
 // Opens the file for appending (creating it empty when missing) and closes it again; an
-// existing file is left as it was. false with errno set when it cannot be opened.
-bool CanOpenForAppend(const std::string& path);
+// existing file is left as it was. false with errno set when it cannot be opened. created
+// tells whether this call made the file.
+bool CanOpenForAppend(const std::string& path, bool& created);
 
 // Creates a folder that only the current user may enter (mode 0700). A folder of that name
 // that already exists is accepted when it is a real directory owned by the current user;
@@ -26,7 +27,10 @@ bool RemoveOwnTree(const std::string& path);
 bool DeleteFile(const std::string& path);
 
 // Moves a file to its target, replacing an existing target. Across file systems the data
-// are copied and synced and the source removed. Returns once the data are on disk.
+// are copied into a new file of an unpredictable name beside the target (created
+// exclusively, never through a link), synced and renamed over the target, and the source is
+// removed; the copy is removed on failure and on interruption. Returns once the data are on
+// disk.
 bool MoveFileReplace(const std::string& from, const std::string& to);
 
 }  // namespace platform

@@ -3,12 +3,14 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <iterator>
 
 namespace platform {
 namespace {
@@ -21,6 +23,43 @@ char cleanup_folder[kPathMax];
 char cleanup_lock[kPathMax];
 volatile sig_atomic_t child_pid = 0;
 struct sigaction previous[3];
+
+// A claimed file: its path and the identity it had when claimed.
+struct FileSlot {
+  char path[kPathMax];
+  dev_t device;
+  ino_t inode;
+  volatile sig_atomic_t used;
+};
+FileSlot claimed_files[4];
+
+// Holds the interrupting signals back while the handler's state changes.
+class SignalsHeld {
+ public:
+  SignalsHeld() {
+    sigset_t held;
+    sigemptyset(&held);
+    for (int signal_number : kSignals) sigaddset(&held, signal_number);
+    sigprocmask(SIG_BLOCK, &held, &before_);
+  }
+  ~SignalsHeld() { sigprocmask(SIG_SETMASK, &before_, nullptr); }
+  SignalsHeld(const SignalsHeld&) = delete;
+  SignalsHeld& operator=(const SignalsHeld&) = delete;
+
+ private:
+  sigset_t before_;
+};
+
+bool StillNamesClaimedFile(const FileSlot& slot) {
+  struct stat info {};
+  return lstat(slot.path, &info) == 0 && info.st_dev == slot.device && info.st_ino == slot.inode;
+}
+
+void RemoveClaimedFiles() {
+  for (FileSlot& slot : claimed_files) {
+    if (slot.used && StillNamesClaimedFile(slot)) unlink(slot.path);
+  }
+}
 
 struct LinuxDirent64 {
   ino64_t d_ino;
@@ -72,6 +111,7 @@ void OnInterrupt(int signal_number) {
     while (waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
     }
   }
+  RemoveClaimedFiles();
   if (cleanup_folder[0] != '\0') RemoveTreeSignalSafe(cleanup_folder);
   if (cleanup_lock[0] != '\0') unlink(cleanup_lock);
   // End the process by the signal itself, so the caller sees how it ended.
@@ -107,6 +147,39 @@ InterruptCleanup::~InterruptCleanup() {
   cleanup_folder[0] = '\0';
   cleanup_lock[0] = '\0';
 }
+
+ClaimedFile::ClaimedFile(const std::string& path) {
+  struct stat info {};
+  if (path.size() >= kPathMax || lstat(path.c_str(), &info) != 0) return;
+  SignalsHeld held;
+  for (int i = 0; i < static_cast<int>(std::size(claimed_files)); ++i) {
+    FileSlot& slot = claimed_files[i];
+    if (slot.used) continue;
+    CopyPath(slot.path, path);
+    slot.device = info.st_dev;
+    slot.inode = info.st_ino;
+    slot.used = 1;
+    slot_ = i;
+    return;
+  }
+}
+
+ClaimedFile::~ClaimedFile() {
+  if (slot_ < 0) return;
+  SignalsHeld held;
+  claimed_files[slot_].used = 0;
+}
+
+void ClaimedFile::Remove() {
+  if (slot_ < 0) return;
+  SignalsHeld held;
+  FileSlot& slot = claimed_files[slot_];
+  if (StillNamesClaimedFile(slot)) unlink(slot.path);
+  slot.used = 0;
+  slot_ = -1;
+}
+
+void IgnoreBrokenPipe() { signal(SIGPIPE, SIG_IGN); }
 
 void SetInterruptibleChild(pid_t pid) { child_pid = pid; }
 

@@ -20,6 +20,27 @@ class InterruptCleanup {
   InterruptCleanup& operator=(const InterruptCleanup&) = delete;
 };
 
+// A file this run made (an empty output file, the copy of an image being moved): while the
+// object lives, an interruption removes it, as long as the path still names that very file.
+// Up to four at a time; a path named by no file when claimed is not claimed.
+class ClaimedFile {
+ public:
+  explicit ClaimedFile(const std::string& path);
+  ~ClaimedFile();
+  ClaimedFile(const ClaimedFile&) = delete;
+  ClaimedFile& operator=(const ClaimedFile&) = delete;
+
+  // Removes the file now, if the path still names it; the claim ends either way.
+  void Remove();
+
+ private:
+  int slot_ = -1;
+};
+
+// Writing to a closed pipe (a console reader that went away) fails with EPIPE instead of
+// ending the process, so the run still cleans up and ends with its own status.
+void IgnoreBrokenPipe();
+
 // The child process that an interruption must stop first (0: none).
 void SetInterruptibleChild(pid_t pid);
 

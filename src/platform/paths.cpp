@@ -24,6 +24,14 @@ bool FullPath(const std::string& typed, std::string& full) {
   return true;
 }
 
+std::string ResolvedLocation(const std::string& full) {
+  std::filesystem::path path(full);
+  std::error_code error;
+  std::filesystem::path folder = std::filesystem::canonical(path.parent_path(), error);
+  if (error) return full;
+  return (folder / path.filename()).string();
+}
+
 bool TempFolder(std::string& folder) {
   const char* tmpdir = std::getenv("TMPDIR");
   std::string path = (tmpdir != nullptr && *tmpdir != '\0') ? tmpdir : "/tmp";

@@ -9,6 +9,11 @@ namespace platform {
 // consulting the disk otherwise. false with the last error set when it cannot be formed.
 bool FullPath(const std::string& typed, std::string& full);
 
+// A full path with the links of its folder resolved (its last component stays as it is, link
+// or not), so that two spellings of one place compare equal. Falls back to the path as given
+// when its folder cannot be resolved.
+std::string ResolvedLocation(const std::string& full);
+
 // $TMPDIR when set and not empty, else "/tmp", always ending with "/".
 bool TempFolder(std::string& folder);
 

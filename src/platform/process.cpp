@@ -6,8 +6,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
+#include <filesystem>
 #include <sstream>
+#include <system_error>
 
 #include "platform/interrupt.h"
 #include "platform/last_error.h"
@@ -35,6 +38,38 @@ class SpawnActions {
   posix_spawn_file_actions_t actions_;
 };
 
+// Owner of the spawn attributes: the child starts with every signal at its default action and
+// none blocked, whatever this process ignores or holds back (a closed console pipe, for one).
+class SpawnAttributes {
+ public:
+  SpawnAttributes() {
+    posix_spawnattr_init(&attributes_);
+    sigset_t all;
+    sigfillset(&all);
+    sigdelset(&all, SIGKILL);
+    sigdelset(&all, SIGSTOP);
+    sigset_t none;
+    sigemptyset(&none);
+    posix_spawnattr_setsigdefault(&attributes_, &all);
+    posix_spawnattr_setsigmask(&attributes_, &none);
+    posix_spawnattr_setflags(&attributes_, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+  }
+  ~SpawnAttributes() { posix_spawnattr_destroy(&attributes_); }
+  SpawnAttributes(const SpawnAttributes&) = delete;
+  SpawnAttributes& operator=(const SpawnAttributes&) = delete;
+  const posix_spawnattr_t* get() const { return &attributes_; }
+
+ private:
+  posix_spawnattr_t attributes_;
+};
+
+// A folder of PATH as a full path: the program is started from another folder than ours.
+std::string AbsoluteFolder(const std::string& folder) {
+  std::error_code error;
+  std::filesystem::path absolute = std::filesystem::absolute(folder.empty() ? "." : folder, error);
+  return error ? folder : absolute.lexically_normal().string();
+}
+
 }  // namespace
 
 std::optional<std::string> FindProgramOnPath(const std::string& name) {
@@ -42,8 +77,10 @@ std::optional<std::string> FindProgramOnPath(const std::string& name) {
   std::stringstream folders(path != nullptr ? path : "/usr/bin:/bin");
   std::string folder;
   while (std::getline(folders, folder, ':')) {
-    std::string candidate = (folder.empty() ? std::string(".") : folder) + "/" + name;
-    if (IsExecutableFile(candidate)) return candidate;
+    std::string candidate = folder.empty() ? "./" + name : folder + "/" + name;
+    if (!IsExecutableFile(candidate)) continue;
+    std::string absolute = AbsoluteFolder(folder);
+    return absolute.ends_with('/') ? absolute + name : absolute + "/" + name;
   }
   return std::nullopt;
 }
@@ -60,7 +97,9 @@ bool RunProcess(const std::string& program, const std::vector<std::string>& argu
     return false;
   }
   pid_t child = 0;
-  int error = posix_spawn(&child, program.c_str(), actions.get(), nullptr, argv.data(), environ);
+  SpawnAttributes attributes;
+  int error =
+      posix_spawn(&child, program.c_str(), actions.get(), attributes.get(), argv.data(), environ);
   if (error != 0) {
     SetLastError(static_cast<std::uint32_t>(error));
     return false;

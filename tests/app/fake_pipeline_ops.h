@@ -18,6 +18,8 @@ class FakePipelineOps : public PipelineOps {
   std::map<std::string, int> failures;
   std::string version = "2026.12.07";
   std::function<void()> on_untar;  // runs inside UntarArchive, may throw
+  bool output_in_work_folder = false;
+  bool output_is_new = false;  // the output check makes the file
   std::vector<std::string> calls;
   std::vector<DownloadRequest> downloads;
 
@@ -33,7 +35,14 @@ class FakePipelineOps : public PipelineOps {
   void UnlockWorkFolder(const std::string& path) override { calls.push_back("unlock " + path); }
   bool CreateWorkFolder(const std::string& path) override { return Step("create " + path); }
   void RemoveFolder(const std::string& path) override { calls.push_back("remove " + path); }
-  bool CanOpenOutputFile(const std::string& path) override { return Step("output " + path, true); }
+  bool OutputInWorkFolder(const std::string&, const std::string&) override {
+    return output_in_work_folder;
+  }
+  bool CanOpenOutputFile(const std::string& path, bool& created) override {
+    created = output_is_new;
+    return Step("output " + path, true);
+  }
+  void RemoveNewOutputFile(const std::string& path) override { calls.push_back("discard " + path); }
   bool DownloadAndVerify(const DownloadRequest& request, int verbosity) override {
     downloads.push_back(request);
     return Step("download " + request.file_name.value_or("") + " " + std::to_string(verbosity));

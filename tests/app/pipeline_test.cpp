@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include "deployment.h"
@@ -169,6 +170,35 @@ TEST_F(PipelineTest, EachFailureReportsItsMessageAndStopsThere) {
       EXPECT_EQ(std::count(ops.calls.begin(), ops.calls.end(), kRemove), 0) << c.step;
     }
   }
+}
+
+TEST_F(PipelineTest, AnOutputFileMadeByTheRunGoesWhenTheRunFails) {
+  for (const std::string step : {"download linux", "untar", "version", "iso", ""}) {
+    FakePipelineOps ops;
+    MemoryConsole console;
+    ops.output_is_new = true;
+    if (!step.empty()) ops.failures[step] = EIO;
+    EXPECT_EQ(BuildImage("out.iso", std::nullopt, 1, ops, console), step.empty()) << step;
+    const bool discarded =
+        std::find(ops.calls.begin(), ops.calls.end(), "discard /full/out.iso") != ops.calls.end();
+    EXPECT_EQ(discarded, !step.empty()) << step;
+    EXPECT_TRUE(EndedCleanly(ops.calls)) << step;
+  }
+  // A file that was there before the run is never removed.
+  ops_.failures["download linux"] = 12029;
+  EXPECT_FALSE(Build(1));
+  EXPECT_EQ(std::count(ops_.calls.begin(), ops_.calls.end(), "discard /full/out.iso"), 0);
+}
+
+TEST_F(PipelineTest, AnOutputInTheWorkFolderIsRefusedBeforeAnyDownload) {
+  ops_.output_in_work_folder = true;
+  EXPECT_FALSE(Build(1));
+  EXPECT_EQ(console_.err,
+            "Cannot open the output file /full/out.iso: The path belongs to the work folder that "
+            "the run removes\n");
+  EXPECT_TRUE(ops_.downloads.empty());
+  EXPECT_EQ(ops_.calls[ops_.calls.size() - 3], "create " + kWork);
+  EXPECT_TRUE(EndedCleanly(ops_.calls));
 }
 
 TEST_F(PipelineTest, AnUnsafeVersionIsRefused) {

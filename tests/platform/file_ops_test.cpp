@@ -1,6 +1,7 @@
 #include "platform/file_ops.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -55,21 +56,29 @@ TEST(TempFolder, TakesTmpdirAndAlwaysEndsWithASeparator) {
 
 TEST(CanOpenForAppend, CreatesAMissingFileAndLeavesAnExistingOneAlone) {
   TempDir dir;
-  EXPECT_TRUE(CanOpenForAppend(dir / "new.iso"));
+  bool created = false;
+  EXPECT_TRUE(CanOpenForAppend(dir / "new.iso", created));
+  EXPECT_TRUE(created);
   EXPECT_TRUE(fs::exists(dir / "new.iso"));
   EXPECT_EQ(fs::file_size(dir / "new.iso"), 0u);
   WriteFileBytes(dir / "old.iso", "content");
-  EXPECT_TRUE(CanOpenForAppend(dir / "old.iso"));
+  EXPECT_TRUE(CanOpenForAppend(dir / "old.iso", created));
+  EXPECT_FALSE(created);
   EXPECT_EQ(ReadFileBytes(dir / "old.iso"), "content");
+  fs::create_symlink(dir / "target.iso", dir / "dangling.iso");
+  EXPECT_TRUE(CanOpenForAppend(dir / "dangling.iso", created));
+  EXPECT_FALSE(created) << "the file made is the link's target, not the path";
 }
 
 TEST(CanOpenForAppend, FailsOnAFolderAndInAMissingFolder) {
   TempDir dir;
+  bool created = true;
   errno = 0;
-  EXPECT_FALSE(CanOpenForAppend(dir.path().string()));
+  EXPECT_FALSE(CanOpenForAppend(dir.path().string(), created));
   EXPECT_EQ(errno, EISDIR);
-  EXPECT_FALSE(CanOpenForAppend(dir / "missing/out.iso"));
+  EXPECT_FALSE(CanOpenForAppend(dir / "missing/out.iso", created));
   EXPECT_EQ(errno, ENOENT);
+  EXPECT_FALSE(created);
 }
 
 TEST(CanOpenForAppend, FailsOnAReadOnlyFileForAnOrdinaryUser) {
@@ -82,7 +91,8 @@ TEST(CanOpenForAppend, FailsOnAReadOnlyFileForAnOrdinaryUser) {
   EXPECT_EXIT(
       {
         if (getuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(3);
-        _exit(CanOpenForAppend(dir / "ro.iso") ? 0 : (errno == EACCES ? 1 : 2));
+        bool created = false;
+        _exit(CanOpenForAppend(dir / "ro.iso", created) ? 0 : (errno == EACCES ? 1 : 2));
       },
       testing::ExitedWithCode(1), "");
 }
@@ -149,10 +159,24 @@ TEST(MoveFileReplace, CopiesAcrossFileSystems) {
   std::string source = "/dev/shm/orbec-move-" + std::to_string(getpid());
   WriteFileBytes(source, std::string(300000, 'i'));
   WriteFileBytes(dir / "out.iso", "old");
+  // A neighbour's trap at a name the copy might have used: a link to someone else's file.
+  WriteFileBytes(dir / "victim", "victim's");
+  fs::create_symlink(dir / "victim", dir / "out.iso.partial");
   ASSERT_TRUE(MoveFileReplace(source, dir / "out.iso"));
   EXPECT_EQ(ReadFileBytes(dir / "out.iso"), std::string(300000, 'i'));
+  EXPECT_EQ(fs::status(dir / "out.iso").permissions() & fs::perms::owner_write,
+            fs::perms::owner_write);
   EXPECT_FALSE(fs::exists(source));
-  EXPECT_FALSE(fs::exists(dir / "out.iso.partial"));
+  EXPECT_EQ(ReadFileBytes(dir / "victim"), "victim's");
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 3)
+      << "only the image, the victim and the link";
+
+  // A failed copy (the source is a folder) leaves neither a copy nor a changed target.
+  fs::create_directory(source);
+  EXPECT_FALSE(MoveFileReplace(source, dir / "out.iso"));
+  EXPECT_EQ(GetLastError(), static_cast<std::uint32_t>(EISDIR));
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 3);
+  fs::remove(source);
 }
 
 TEST(MoveFileReplace, AMissingSourceLeavesTheTargetAndTheReason) {
@@ -183,4 +207,39 @@ TEST(RunProcess, FailsToStartAMissingProgramOrInAMissingFolder) {
   EXPECT_FALSE(RunProcess("/bin/sh", {"sh", "-c", "true"}, dir / "missing", code));
   EXPECT_EQ(GetLastError(), static_cast<std::uint32_t>(ENOENT));
   EXPECT_FALSE(FindProgramOnPath("orbec-no-such-program"));
+}
+
+TEST(RunProcess, AProgramFoundThroughARelativePathEntryStartsFromAnotherFolder) {
+  TempDir dir;
+  fs::create_directories(dir / "bin");
+  WriteFileBytes(dir / "bin/tool", "#!/bin/sh\necho \"$0\" > started\n");
+  fs::permissions(dir / "bin/tool", fs::perms::owner_all);
+  fs::create_directories(dir / "elsewhere");
+  fs::path before = fs::current_path();
+  const char* saved = std::getenv("PATH");
+  std::string original = saved ? saved : "";
+  fs::current_path(dir.path());
+  setenv("PATH", ("bin::" + original).c_str(), 1);
+  auto tool = FindProgramOnPath("tool");
+  setenv("PATH", original.c_str(), 1);
+  fs::current_path(before);
+  ASSERT_TRUE(tool);
+  EXPECT_EQ(*tool, dir / "bin/tool");
+  int code = -1;
+  ASSERT_TRUE(RunProcess(*tool, {"tool"}, dir / "elsewhere", code));
+  EXPECT_EQ(code, 0);
+  EXPECT_TRUE(fs::exists(dir / "elsewhere/started"));
+}
+
+TEST(RunProcess, TheChildStartsWithDefaultSignalActions) {
+  TempDir dir;
+  // The tool itself ignores SIGPIPE; its child must not inherit that.
+  EXPECT_EXIT(
+      {
+        signal(SIGPIPE, SIG_IGN);
+        int code = -1;
+        bool ran = RunProcess("/bin/sh", {"sh", "-c", "kill -PIPE $$"}, dir.path().string(), code);
+        _exit(ran && code == 128 + SIGPIPE ? 0 : 1);
+      },
+      testing::ExitedWithCode(0), "");
 }

@@ -82,6 +82,38 @@ TEST(InterruptCleanup, ASignalRemovesTheFolderAndEndsTheProcessByIt) {
   }
 }
 
+TEST(InterruptCleanup, ClaimedFilesGoUnlessSomethingElseTookTheirName) {
+  TempDir dir;
+  fs::create_directory(dir.path() / "work");
+  WriteFileBytes(dir / "new.iso", "");
+  WriteFileBytes(dir / "copy", "");
+  WriteFileBytes(dir / "image", "finished image");
+  EXPECT_EXIT(
+      {
+        InterruptCleanup cleanup(dir / "work", "");
+        ClaimedFile output(dir / "new.iso");
+        ClaimedFile copy(dir / "copy");
+        ClaimedFile gone(dir / "never-there");
+        // The image takes the claimed name: its own file must stay.
+        fs::rename(dir / "image", dir / "copy");
+        raise(SIGTERM);
+        _exit(0);
+      },
+      testing::KilledBySignal(SIGTERM), "");
+  EXPECT_FALSE(fs::exists(dir / "new.iso"));
+  EXPECT_EQ(ReadFileBytes(dir / "copy"), "finished image");
+
+  // Removed at once on request; an ended claim is not acted on.
+  {
+    ClaimedFile claim(dir / "copy");
+    claim.Remove();
+    EXPECT_FALSE(fs::exists(dir / "copy"));
+    WriteFileBytes(dir / "copy", "again");
+    claim.Remove();
+  }
+  EXPECT_EQ(ReadFileBytes(dir / "copy"), "again");
+}
+
 TEST(InterruptCleanup, TheRunningChildIsStoppedFirst) {
   TempDir dir;
   fs::create_directory(dir.path() / "work");
