@@ -81,8 +81,10 @@ class EndToEnd : public testing::Test {
 
   // Starts a run without waiting for it.
   std::unique_ptr<OrbecProcess> Start(std::vector<std::string> arguments,
-                                      std::map<std::string, std::string> env = {}) {
-    return std::make_unique<OrbecProcess>(arguments, dir_.path() / "run", Env(std::move(env)));
+                                      std::map<std::string, std::string> env = {},
+                                      int closed_streams = 0) {
+    return std::make_unique<OrbecProcess>(arguments, dir_.path() / "run", Env(std::move(env)),
+                                          closed_streams);
   }
 
   std::map<std::string, std::string> Env(std::map<std::string, std::string> env) const {

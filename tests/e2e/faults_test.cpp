@@ -109,6 +109,89 @@ TEST_F(Trouble, AnUnwritableOutputFolderFailsBeforeAnyDownload) {
   EXPECT_TRUE(server_->RequestLog().empty());
 }
 
+// The image copied onto another file system and interrupted half way: the copy goes, the old
+// output stays.
+TEST_F(Trouble, AnInterruptedImageMoveLeavesNoCopy) {
+  REQUIRE_MOUNT("out", std::size_t{1} << 30);
+  fs::path bin = dir_.path() / "bin";
+  fs::create_directories(bin);
+  WriteFileBytes(bin / "mkisofs", "#!/bin/sh\nexec /usr/bin/truncate -s 512M orbe.iso\n");
+  fs::permissions(bin / "mkisofs", fs::perms::owner_all);
+  fs::path output = dir_.path() / "out/out.iso";
+  WriteFileBytes(output, "keep too");
+  auto run = Start({"-q", output.string()}, {{"PATH", bin.string()}});
+  bool copying = false;
+  for (auto end = std::chrono::steady_clock::now() + 30s;
+       !copying && std::chrono::steady_clock::now() < end; std::this_thread::sleep_for(1ms)) {
+    copying =
+        std::distance(fs::directory_iterator(output.parent_path()), fs::directory_iterator()) > 1;
+  }
+  run->Signal(SIGTERM);
+  RunResult result = run->Wait();
+  ASSERT_TRUE(copying) << result.status << result.err;
+  EXPECT_EQ(result.signal, SIGTERM) << result.status << result.err;
+  EXPECT_EQ(ReadFileBytes(output), "keep too");
+  EXPECT_EQ(std::distance(fs::directory_iterator(output.parent_path()), fs::directory_iterator()),
+            1);
+}
+
+// Places that the run itself removes: the work folder, what is in it, its lock file, also
+// when spelled through a link or a relative path.
+TEST_F(Trouble, AnOutputTheRunWouldDestroyIsRefused) {
+  fs::create_directory_symlink(dir_.path() / "tmp", dir_.path() / "tmp-link");
+  const std::pair<std::string, fs::path> outputs[] = {
+      {(work_ / "out.iso").string(), work_ / "out.iso"},
+      {work_.string() + ".lock", work_.string() + ".lock"},
+      {(dir_.path() / "tmp-link/KaveroBootableAvTempFolder/out.iso").string(),
+       dir_.path() / "tmp-link/KaveroBootableAvTempFolder/out.iso"},
+      {"../tmp/KaveroBootableAvTempFolder/slax/../out.iso", work_ / "out.iso"},
+  };
+  for (const auto& [typed, full] : outputs) {
+    RunResult run = Run({"-q", typed});
+    EXPECT_EQ(run.status, 1) << typed;
+    EXPECT_EQ(run.err, "Cannot open the output file " + full.string() +
+                           ": The path belongs to the work folder that the run removes\n");
+    EXPECT_TRUE(fs::is_empty(dir_.path() / "tmp")) << typed;
+  }
+  EXPECT_TRUE(server_->RequestLog().empty());
+}
+
+// An output file that the run made is removed again when the run fails or is interrupted.
+TEST_F(Trouble, AFailedRunRemovesTheOutputFileItMade) {
+  Faults(R"({"/kavero/products/full/OEM/Lumo/data/vdl.zip": ["status:500"],
+             "/tools/orbe/1.1/KaveroLive-SLAX.tar": ["ok", "slow:300"]})");
+  RunResult failed = Run({"-q", "new.iso"});
+  EXPECT_EQ(failed.status, 1);
+  EXPECT_EQ(failed.err, "Download failed: Unsuccessful download\n");
+  EXPECT_FALSE(fs::exists(dir_.path() / "run/new.iso"));
+
+  auto run = Start({"-q", "new.iso"});
+  ASSERT_TRUE(AppearsWithin(work_ / "KaveroLive-SLAX.tar", 10s));
+  ASSERT_TRUE(fs::exists(dir_.path() / "run/new.iso"));
+  run->Signal(SIGINT);
+  EXPECT_EQ(run->Wait().signal, SIGINT);
+  EXPECT_FALSE(fs::exists(dir_.path() / "run/new.iso"));
+}
+
+// A console whose reader went away (orbec x.iso | head): the run goes on, cleans up and ends
+// with its own status. (The ISO program, which writes to standard error even when quiet, is
+// left to its own default when that is closed too.)
+TEST_F(Trouble, AClosedConsoleCostsOnlyTheText) {
+  RunResult made = Start({"new.iso"}, {}, 1)->Wait();
+  EXPECT_EQ(made.status, 0) << made.signal;
+  auto facts = InspectIso(dir_.path() / "run/new.iso");
+  ASSERT_TRUE(facts);
+  EXPECT_EQ(facts->volume_id, "ORBE 2026.12.07");
+  EXPECT_TRUE(fs::is_empty(dir_.path() / "tmp"));
+  fs::remove(dir_.path() / "run/new.iso");
+
+  Faults(R"({"/kavero/products/full/OEM/Lumo/data/vdl.zip": ["status:500"]})");
+  RunResult failed = Start({"new.iso"}, {}, 1 | 2)->Wait();
+  EXPECT_EQ(failed.status, 1) << failed.signal;
+  EXPECT_TRUE(fs::is_empty(dir_.path() / "tmp"));
+  EXPECT_FALSE(fs::exists(dir_.path() / "run/new.iso"));
+}
+
 TEST_F(Trouble, ServerFaultsEndTheRunWithTheirReason) {
   const std::pair<std::string, std::string> cases[] = {
       {"short:1000", "Download failed: The connection with the server was terminated abnormally\n"},

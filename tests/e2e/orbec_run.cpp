@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -49,17 +50,25 @@ std::vector<char*> Pointers(std::vector<std::string>& texts) {
 }  // namespace
 
 OrbecProcess::OrbecProcess(const std::vector<std::string>& arguments, const fs::path& cwd,
-                           const std::map<std::string, std::string>& environment) {
+                           const std::map<std::string, std::string>& environment,
+                           int closed_streams) {
   std::vector<std::string> argv = {OrbecBinary()};
   argv.insert(argv.end(), arguments.begin(), arguments.end());
   std::vector<std::string> env = Environment(environment);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, (streams_ / "out").c_str(),
-                                   O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, (streams_ / "err").c_str(),
-                                   O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  int pipe_ends[2] = {-1, -1};
+  if (closed_streams != 0 && pipe2(pipe_ends, O_CLOEXEC) == 0) close(pipe_ends[0]);
+  const std::pair<int, const char*> streams[] = {{STDOUT_FILENO, "out"}, {STDERR_FILENO, "err"}};
+  for (const auto& [fd, name] : streams) {
+    if ((closed_streams & (1 << (fd - 1))) != 0 && pipe_ends[1] >= 0) {
+      posix_spawn_file_actions_adddup2(&actions, pipe_ends[1], fd);
+    } else {
+      posix_spawn_file_actions_addopen(&actions, fd, (streams_ / name).c_str(),
+                                       O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    }
+  }
   std::vector<char*> argv_pointers = Pointers(argv);
   std::vector<char*> env_pointers = Pointers(env);
   if (posix_spawn(&pid_, argv[0].c_str(), &actions, nullptr, argv_pointers.data(),
@@ -68,6 +77,7 @@ OrbecProcess::OrbecProcess(const std::vector<std::string>& arguments, const fs::
     ADD_FAILURE() << "cannot start " << argv[0];
   }
   posix_spawn_file_actions_destroy(&actions);
+  if (pipe_ends[1] >= 0) close(pipe_ends[1]);
 }
 
 OrbecProcess::~OrbecProcess() {
@@ -85,14 +95,16 @@ RunResult OrbecProcess::Wait() {
   RunResult result;
   if (pid_ > 0) {
     int status = 0;
-    while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+    struct rusage usage {};
+    while (wait4(pid_, &status, 0, &usage) < 0 && errno == EINTR) {
     }
     pid_ = -1;
+    result.max_rss_kb = usage.ru_maxrss;
     result.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + result.signal;
   }
-  result.out = ReadFileBytes(streams_ / "out");
-  result.err = ReadFileBytes(streams_ / "err");
+  if (fs::exists(streams_ / "out")) result.out = ReadFileBytes(streams_ / "out");
+  if (fs::exists(streams_ / "err")) result.err = ReadFileBytes(streams_ / "err");
   return result;
 }
 

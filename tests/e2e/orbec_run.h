@@ -13,18 +13,20 @@
 namespace e2e {
 
 struct RunResult {
-  int status = -1;  // exit status, or 128 + the signal that ended the process
-  int signal = 0;   // the signal that ended the process, 0 when it exited
+  int status = -1;      // exit status, or 128 + the signal that ended the process
+  int signal = 0;       // the signal that ended the process, 0 when it exited
+  long max_rss_kb = 0;  // the process's peak resident memory
   std::string out;
   std::string err;
 };
 
 // One orbec process started in `cwd` with extra environment variables, its standard output
-// and error kept in files until it ends.
+// and error kept in files until it ends. Streams named in closed_streams (1 output, 2 error)
+// are instead a pipe whose reader is gone.
 class OrbecProcess {
  public:
   OrbecProcess(const std::vector<std::string>& arguments, const std::filesystem::path& cwd,
-               const std::map<std::string, std::string>& environment);
+               const std::map<std::string, std::string>& environment, int closed_streams = 0);
   ~OrbecProcess();
   OrbecProcess(const OrbecProcess&) = delete;
   OrbecProcess& operator=(const OrbecProcess&) = delete;
