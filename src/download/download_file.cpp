@@ -15,6 +15,9 @@ namespace {
 
 constexpr long kChunkSize = 65536;
 constexpr long kDefaultTimeoutSeconds = 60;
+// A transfer slower than this for the whole time-out is treated as stalled: a server that
+// trickles a few bytes a second would otherwise hold the run for hours.
+constexpr long kLowSpeedBytesPerSecond = 1024;
 
 long TransferTimeoutSeconds() {
   const char* text = std::getenv("ORBEC_TRANSFER_TIMEOUT");
@@ -109,7 +112,7 @@ void Configure(CURL* curl, const std::string& url, Transfer& transfer) {
   curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, kChunkSize);
   curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, timeout);
   curl_easy_setopt(curl, CURLOPT_SERVER_RESPONSE_TIMEOUT, timeout);
-  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, kLowSpeedBytesPerSecond);
   curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, timeout);
   curl_easy_setopt(curl, CURLOPT_USERAGENT, "orbec/1.1.6");
   curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &Transfer::OnData);

@@ -9,7 +9,8 @@ Faults are injected per request, chosen in two ways:
   * in a rules file (--rules, JSON, read again on every request): {"<path>": ["kind", ...]};
     the n-th request of a path gets the n-th kind, the last kind repeats.
 Kinds: ok, status:<code>, nolength, chunked, short:<bytes>, stall:<bytes>, slow:<ms>,
-redirect:<target path without its leading slash>, redirectloop, corrupt, closed, endless (a body that never ends).
+trickle:<bytes per second>, redirect:<target path without its leading slash>, redirectloop,
+corrupt, closed, endless (a body that never ends).
 Every request is logged (--log) as one line: "<method> <path> <authorization header or ->".
 """
 
@@ -162,8 +163,18 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 self.wfile.write(body[i:i + 4096])
                 self.wfile.flush()
                 time.sleep(int(arg) / 1000.0)
+        elif kind == "trickle":
+            self.send_trickle(body, int(arg))
         else:
             self.wfile.write(body)
+
+    def send_trickle(self, body, rate):
+        # Ten pieces a second, or one byte at a time below 10 bytes a second.
+        piece = max(1, rate // 10)
+        for i in range(0, len(body), piece):
+            self.wfile.write(body[i:i + piece])
+            self.wfile.flush()
+            time.sleep(piece / rate)
 
 
 class Server(http.server.ThreadingHTTPServer):
