@@ -38,6 +38,18 @@ std::string LastPiece(const std::string& name) {
   return slash == std::string::npos ? name : name.substr(slash + 1);
 }
 
+// Creates a new file in place of whatever non-directory has the name, so that writing it can
+// never reach another file: not the target of a symbolic link, not an inode shared through a
+// hard link, not the archive being read. A directory stays and fails with EISDIR, as opening
+// it for writing would.
+int CreateNewFile(int parent, const char* name) {
+  constexpr int kFlags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+  const int file = openat(parent, name, kFlags, 0666);
+  if (file >= 0 || errno != EEXIST) return file;
+  if (unlinkat(parent, name, 0) != 0) return -1;
+  return openat(parent, name, kFlags, 0666);
+}
+
 }  // namespace
 
 OutputFile::~OutputFile() {
@@ -123,8 +135,7 @@ std::unique_ptr<OutputFile> DestinationTree::CreateFile(const std::string& name)
   std::string last;
   const int parent = OpenParent(name, last);
   if (parent < 0) return nullptr;
-  const int file =
-      openat(parent, last.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
+  const int file = CreateNewFile(parent, last.c_str());
   if (file < 0) return nullptr;
   std::unique_ptr<OutputFile> output(new (std::nothrow) OutputFile(file));
   if (!output) {

@@ -29,8 +29,8 @@ class OutputFile {
 };
 
 // The destination folder of one extraction. Member names use "/" between components; empty and
-// "." components are passed over. Every component of a member's path must be a real directory
-// or file: a symbolic link anywhere on the way fails with ELOOP (or ENOTDIR). The folder itself
+// "." components are passed over. Every directory on the way to a member must be a real
+// directory: a symbolic link there fails with ELOOP (or ENOTDIR). The folder itself
 // is opened on first use, so an archive with no members never needs it. The directory of the
 // last member stays open, so the members of one directory are entered with one open each.
 class DestinationTree {
@@ -42,7 +42,9 @@ class DestinationTree {
 
   // Creates the named directory; one that exists already is fine. Its parent must exist.
   bool CreateDirectory(const std::string& name);
-  // Creates or truncates the named file for writing; null with errno set on failure.
+  // Creates the named file anew for writing: an existing file or link of that name is removed
+  // first, never written through; an existing directory fails with EISDIR. Null with errno set
+  // on failure.
   std::unique_ptr<OutputFile> CreateFile(const std::string& name);
 
  private:

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <functional>
 #include <iostream>
 #include <map>
 #include <set>
@@ -291,17 +292,50 @@ TEST_F(TarExtractionSafety, AbsoluteAndParentNamesAreCorruptAndWriteNothing) {
   ExpectNothingOutsideDestination();
 }
 
-TEST_F(TarExtractionSafety, SymbolicLinkAtAFilePathIsNotFollowed) {
+// Whatever stands at a file member's name is replaced by a new file, never written through:
+// links to a file outside keep that file as it was, and a dangling link creates nothing.
+TEST_F(TarExtractionSafety, LinksAtAFilePathAreReplacedNotWrittenThrough) {
   const fs::path outside = temp_.path() / "outside.txt";
+  const fs::path created = temp_.path() / "created.txt";
   WriteFileBytes(outside, "original");
-  fs::create_symlink(outside, dest_ / "link.txt");
-  fs::create_symlink(temp_.path() / "created.txt", dest_ / "dangling.txt");
-  EXPECT_FALSE(Extract(TarBuilder().AddFile("link.txt", "payload").Bytes()));
-  EXPECT_EQ(error_, ELOOP);
-  EXPECT_FALSE(Extract(TarBuilder().AddFile("dangling.txt", "payload").Bytes()));
-  EXPECT_EQ(error_, ELOOP);
-  EXPECT_EQ(ReadFileBytes(outside), "original");
-  EXPECT_FALSE(fs::exists(temp_.path() / "created.txt"));
+  struct Row {
+    const char* what;
+    std::function<void(const fs::path&)> make;
+  };
+  const Row rows[] = {
+      {"symbolic link", [&](const fs::path& at) { fs::create_symlink(outside, at); }},
+      {"dangling link", [&](const fs::path& at) { fs::create_symlink(created, at); }},
+      {"hard link", [&](const fs::path& at) { fs::create_hard_link(outside, at); }},
+  };
+  for (const Row& row : rows) {
+    row.make(dest_ / "member.txt");
+    EXPECT_TRUE(Extract(TarBuilder().AddFile("member.txt", "payload").AddFile("b", "2").Bytes()))
+        << row.what << ": " << error_;
+    EXPECT_FALSE(fs::is_symlink(dest_ / "member.txt")) << row.what;
+    EXPECT_EQ(Read("member.txt"), "payload") << row.what;
+    EXPECT_EQ(Read("b"), "2") << row.what;
+    EXPECT_EQ(ReadFileBytes(outside), "original") << row.what;
+    EXPECT_FALSE(fs::exists(created)) << row.what;
+    fs::remove(dest_ / "member.txt");
+  }
+  // A directory in the way stays, and the member fails as opening it for writing would.
+  fs::create_directory(dest_ / "member.txt");
+  EXPECT_FALSE(Extract(TarBuilder().AddFile("member.txt", "payload").Bytes()));
+  EXPECT_EQ(error_, EISDIR);
+  EXPECT_TRUE(fs::is_directory(dest_ / "member.txt"));
+}
+
+// The distribution is unpacked into the folder that holds it: a member named like the archive
+// replaces its name, while the archive is still read to its end through the open file.
+TEST_F(TarExtractionSafety, AMemberNamedLikeTheArchiveLeavesTheArchiveBeingReadWhole) {
+  archive_ = dest_ / "archive.tar";
+  const std::string later = Pattern(300'000);  // beyond what one buffered read takes in
+  TarBuilder tar;
+  tar.AddFile("first", "1").AddFile("archive.tar", "inner").AddFile("later", later).AddEnd();
+  ASSERT_TRUE(Extract(tar.Bytes())) << error_;
+  EXPECT_EQ(Read("first"), "1");
+  EXPECT_EQ(Read("archive.tar"), "inner");
+  EXPECT_EQ(Read("later"), later);
 }
 
 TEST_F(TarExtractionSafety, SymbolicLinkOnTheWayToAMemberIsNotFollowed) {
