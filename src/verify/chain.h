@@ -14,9 +14,14 @@ bool IsCrlTimeValid(const CCrlContextPtr& crl);
 // Checks chain (signer first, each next entry the issuer of the one before) link by link and
 // its last entry against root. Every link needs a signature made with the issuer's key, a
 // subject within its validity period, an issuer whose subject name is the subject's issuer
-// name, and an issuer that is a CA wherever it carries a basicConstraints extension. The last
-// entry must not be revoked by crl, which must be issued and signed by the root. Throws
-// ve_badcert on any failed check.
+// name, and an issuer that may issue certificates: a CA in basicConstraints (or a version 1
+// certificate without extensions), keyCertSign where it has keyUsage, and a pathLenConstraint
+// that allows the CA certificates below it that are not self-issued. No certificate, the root
+// included, may carry a malformed extension or a critical one this check does not understand.
+// The signer, where it has keyUsage, must allow digitalSignature or nonRepudiation and, where
+// it has extendedKeyUsage, list codeSigning or anyExtendedKeyUsage. The last entry must not
+// be revoked by crl, which must be issued and signed by the root. Throws ve_badcert on any
+// failed check.
 void VerifyCertificateChain(const std::vector<CCertContextPtr>& chain, const CCertContext& root,
                             const CCrlContext& crl);
 

@@ -79,6 +79,11 @@ void AddBasicConstraints(X509* certificate, bool isCa) {
   Require(extension && X509_add_ext(certificate, extension.get(), -1) == 1, "extension");
 }
 
+void AddExtension(X509* certificate, const std::string& name, const std::string& value) {
+  ExtOwner extension(X509V3_EXT_nconf(nullptr, nullptr, name.c_str(), value.c_str()));
+  Require(extension && X509_add_ext(certificate, extension.get(), -1) == 1, "extension");
+}
+
 // Everything but the issuer name and the signature.
 std::shared_ptr<X509> NewCertificate(const CertOptions& options, const TestKey& key) {
   std::shared_ptr<X509> certificate(X509_new(), X509_free);
@@ -91,6 +96,7 @@ std::shared_ptr<X509> NewCertificate(const CertOptions& options, const TestKey& 
   SetName(X509_get_subject_name(x), options.commonName);
   Require(X509_set_pubkey(x, key.get()) == 1, "public key");
   if (!options.version1 && options.basicConstraints) AddBasicConstraints(x, options.isCa);
+  for (const auto& [name, value] : options.extensions) AddExtension(x, name, value);
   return certificate;
 }
 

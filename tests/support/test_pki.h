@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace testing_support {
@@ -46,11 +47,14 @@ struct CertOptions {
   // The basicConstraints extension: absent, CA:FALSE or CA:TRUE.
   bool basicConstraints = true;
   bool isCa = true;
-  // Version 1 with no extensions at all (overrides basicConstraints).
+  // Version 1 without basicConstraints (overrides it); only the extensions below, if any.
   bool version1 = false;
   Digest digest = Digest::kSha256;
   // Issuer common name written into the certificate instead of the issuer's own.
   std::optional<std::string> issuerCommonNameOverride = std::nullopt;
+  // Further extensions, by name (or dotted OID) and value in openssl's configuration syntax:
+  // {"keyUsage", "critical,keyCertSign"}, {"1.2.3.4", "critical,DER:05:00"}.
+  std::vector<std::pair<std::string, std::string>> extensions = {};
 };
 
 // A certificate with the key it was made for.

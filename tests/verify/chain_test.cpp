@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <optional>
+#include <utility>
+
 #include "support/temp_dir.h"
 #include "support/test_pki.h"
 #include "verify_testing_outcome.h"
@@ -132,5 +136,156 @@ TEST_F(ChainTest, CrlMustBeTheRootsOwn) {
   EXPECT_EQ(Check({pki_.signer, pki_.intermediate}, otherIssuer), kBadCert);
   EXPECT_EQ(Check({pki_.signer, pki_.intermediate}, forged), kBadCert);
 }
+
+// Who may sign and who may issue: each row builds a chain (signer first) under the usual
+// root, or under a root of its own, and names the outcome.
+struct Chain {
+  std::vector<TestCert> certificates;
+  std::optional<TestCert> root = std::nullopt;
+};
+
+struct UsageRow {
+  const char* name;
+  std::function<Chain(const TestPki&)> build;
+  const char* expected;
+};
+
+void PrintTo(const UsageRow& row, std::ostream* out) { *out << row.name; }
+
+using Extension = std::pair<std::string, std::string>;
+using Extensions = std::vector<Extension>;
+const Extension kCa{"basicConstraints", "critical,CA:TRUE"};
+const Extension kCaPathLen0{"basicConstraints", "critical,CA:TRUE,pathlen:0"};
+const Extension kUnknownCritical{"1.3.6.1.4.1.55555.1", "critical,DER:05:00"};
+
+// A root of the usual name and key, made as options say.
+TestCert Root(CertOptions options) {
+  options.commonName = "Test Root CA";
+  options.serial = 100;
+  return MakeSelfSigned(options, PooledRsaKey(0));
+}
+
+TestCert Signer(const TestCert& issuer, Extensions extensions = {}) {
+  return IssueCertificate(
+      {.commonName = "Signer", .serial = 20, .isCa = false, .extensions = extensions},
+      PooledRsaKey(2), issuer);
+}
+
+// A CA named "CA <serial>" under issuer; basicConstraints as given in the extensions.
+TestCert Ca(long serial, const TestCert& issuer, Extensions extensions = {}) {
+  return IssueCertificate({.commonName = "CA " + std::to_string(serial),
+                           .serial = serial,
+                           .basicConstraints = false,
+                           .extensions = extensions},
+                          PooledRsaKey(1), issuer);
+}
+
+Chain UnderIntermediate(const TestPki& pki, Extensions signerExtensions) {
+  return {{Signer(pki.intermediate, signerExtensions), pki.intermediate}};
+}
+
+Chain UnderCa(const TestPki& pki, Extensions caExtensions) {
+  TestCert ca = Ca(21, pki.root, caExtensions);
+  return {{Signer(ca), ca}};
+}
+
+const UsageRow kUsageRows[] = {
+    {"CodeSigningSigner",
+     [](const TestPki& pki) {
+       return UnderIntermediate(
+           pki, {{"keyUsage", "critical,digitalSignature"}, {"extendedKeyUsage", "codeSigning"}});
+     },
+     "ok"},
+    {"NonRepudiationSignerForAnyUsage",
+     [](const TestPki& pki) {
+       return UnderIntermediate(
+           pki, {{"keyUsage", "nonRepudiation"}, {"extendedKeyUsage", "anyExtendedKeyUsage"}});
+     },
+     "ok"},
+    {"TlsServerSigner",
+     [](const TestPki& pki) {
+       return UnderIntermediate(pki, {{"keyUsage", "digitalSignature,keyEncipherment"},
+                                      {"extendedKeyUsage", "serverAuth"}});
+     },
+     kBadCert},
+    {"KeyEnciphermentOnlySigner",
+     [](const TestPki& pki) {
+       return UnderIntermediate(pki, {{"keyUsage", "keyEncipherment"}});
+     },
+     kBadCert},
+    {"IntermediateWithoutBasicConstraints", [](const TestPki& pki) { return UnderCa(pki, {}); },
+     kBadCert},
+    {"IntermediateWithKeyCertSign",
+     [](const TestPki& pki) {
+       return UnderCa(pki, {kCa, {"keyUsage", "critical,keyCertSign,cRLSign"}});
+     },
+     "ok"},
+    {"IntermediateWithoutKeyCertSign",
+     [](const TestPki& pki) {
+       return UnderCa(pki, {kCa, {"keyUsage", "critical,digitalSignature,cRLSign"}});
+     },
+     kBadCert},
+    {"PathLenZeroIssuingACa",
+     [](const TestPki& pki) {
+       TestCert top = Ca(22, pki.root, {kCaPathLen0});
+       TestCert below = Ca(23, top, {kCa});
+       return Chain{{Signer(below), below, top}};
+     },
+     kBadCert},
+    {"PathLenZeroAboveASelfIssuedCa",  // a key rollover certificate is not counted
+     [](const TestPki& pki) {
+       TestCert top = Ca(22, pki.root, {kCaPathLen0});
+       TestCert rollover = IssueCertificate(
+           {.commonName = "CA 22", .serial = 24, .basicConstraints = false, .extensions = {kCa}},
+           PooledRsaKey(3), top);
+       return Chain{{Signer(rollover), rollover, top}};
+     },
+     "ok"},
+    {"RootPathLenZeroAboveAnIntermediate",
+     [](const TestPki&) {
+       TestCert root = Root({.basicConstraints = false, .extensions = {kCaPathLen0}});
+       TestCert ca = Ca(25, root, {kCa});
+       return Chain{{Signer(ca), ca}, root};
+     },
+     kBadCert},
+    {"UnknownCriticalExtensionOnSigner",
+     [](const TestPki& pki) { return UnderIntermediate(pki, {kUnknownCritical}); }, kBadCert},
+    {"UnknownCriticalExtensionOnIntermediate",
+     [](const TestPki& pki) {
+       return UnderCa(pki, {kCa, kUnknownCritical});
+     },
+     kBadCert},
+    {"UnknownExtensionThatIsNotCritical",
+     [](const TestPki& pki) {
+       return UnderIntermediate(pki, {{"1.3.6.1.4.1.55555.1", "DER:05:00"}});
+     },
+     "ok"},
+    {"UnknownCriticalExtensionOnRoot",
+     [](const TestPki&) {
+       TestCert root = Root({.extensions = {kUnknownCritical}});
+       return Chain{{Signer(root)}, root};
+     },
+     kBadCert},
+    {"VersionOneRootWithoutExtensions",
+     [](const TestPki&) {
+       TestCert root = Root({.version1 = true});
+       return Chain{{Signer(root)}, root};
+     },
+     "ok"},
+};
+
+class ChainUsage : public ChainTest, public ::testing::WithParamInterface<UsageRow> {};
+
+TEST_P(ChainUsage, Outcome) {
+  Chain chain = GetParam().build(pki_);
+  if (chain.root) {
+    pki_.root = *chain.root;
+    pki_.crlPem = MakeCrlPem({}, pki_.root);
+  }
+  EXPECT_EQ(Check(chain.certificates), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Usage, ChainUsage, ::testing::ValuesIn(kUsageRows),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
