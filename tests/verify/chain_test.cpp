@@ -137,155 +137,98 @@ TEST_F(ChainTest, CrlMustBeTheRootsOwn) {
   EXPECT_EQ(Check({pki_.signer, pki_.intermediate}, forged), kBadCert);
 }
 
-// Who may sign and who may issue: each row builds a chain (signer first) under the usual
-// root, or under a root of its own, and names the outcome.
-struct Chain {
-  std::vector<TestCert> certificates;
-  std::optional<TestCert> root = std::nullopt;
-};
+// Who may sign and who may issue. Each row makes a root (the usual one unless options are
+// given), the CAs from the top down, each issued by the one above, and a signer under the
+// last of them; a row without CAs has its signer directly under the root.
+using Extension = std::pair<std::string, std::string>;
+using Extensions = std::vector<Extension>;
 
 struct UsageRow {
   const char* name;
-  std::function<Chain(const TestPki&)> build;
   const char* expected;
+  Extensions signer;
+  std::vector<Extensions> cas = {};
+  std::optional<CertOptions> root = std::nullopt;
 };
 
 void PrintTo(const UsageRow& row, std::ostream* out) { *out << row.name; }
 
-using Extension = std::pair<std::string, std::string>;
-using Extensions = std::vector<Extension>;
 const Extension kCa{"basicConstraints", "critical,CA:TRUE"};
 const Extension kCaPathLen0{"basicConstraints", "critical,CA:TRUE,pathlen:0"};
 const Extension kUnknownCritical{"1.3.6.1.4.1.55555.1", "critical,DER:05:00"};
-
-// A root of the usual name and key, made as options say.
-TestCert Root(CertOptions options) {
-  options.commonName = "Test Root CA";
-  options.serial = 100;
-  return MakeSelfSigned(options, PooledRsaKey(0));
-}
-
-TestCert Signer(const TestCert& issuer, Extensions extensions = {}) {
-  return IssueCertificate(
-      {.commonName = "Signer", .serial = 20, .isCa = false, .extensions = extensions},
-      PooledRsaKey(2), issuer);
-}
-
-// A CA named "CA <serial>" under issuer; basicConstraints as given in the extensions.
-TestCert Ca(long serial, const TestCert& issuer, Extensions extensions = {}) {
-  return IssueCertificate({.commonName = "CA " + std::to_string(serial),
-                           .serial = serial,
-                           .basicConstraints = false,
-                           .extensions = extensions},
-                          PooledRsaKey(1), issuer);
-}
-
-Chain UnderIntermediate(const TestPki& pki, Extensions signerExtensions) {
-  return {{Signer(pki.intermediate, signerExtensions), pki.intermediate}};
-}
-
-Chain UnderCa(const TestPki& pki, Extensions caExtensions) {
-  TestCert ca = Ca(21, pki.root, caExtensions);
-  return {{Signer(ca), ca}};
-}
+const Extension kCodeSigning{"extendedKeyUsage", "codeSigning"};
 
 const UsageRow kUsageRows[] = {
-    {"CodeSigningSigner",
-     [](const TestPki& pki) {
-       return UnderIntermediate(
-           pki, {{"keyUsage", "critical,digitalSignature"}, {"extendedKeyUsage", "codeSigning"}});
-     },
-     "ok"},
+    {"CodeSigningSigner", "ok", {{"keyUsage", "critical,digitalSignature"}, kCodeSigning}, {{kCa}}},
     {"NonRepudiationSignerForAnyUsage",
-     [](const TestPki& pki) {
-       return UnderIntermediate(
-           pki, {{"keyUsage", "nonRepudiation"}, {"extendedKeyUsage", "anyExtendedKeyUsage"}});
-     },
-     "ok"},
-    {"TlsServerSigner",
-     [](const TestPki& pki) {
-       return UnderIntermediate(pki, {{"keyUsage", "digitalSignature,keyEncipherment"},
-                                      {"extendedKeyUsage", "serverAuth"}});
-     },
-     kBadCert},
-    {"KeyEnciphermentOnlySigner",
-     [](const TestPki& pki) {
-       return UnderIntermediate(pki, {{"keyUsage", "keyEncipherment"}});
-     },
-     kBadCert},
-    {"IntermediateWithoutBasicConstraints", [](const TestPki& pki) { return UnderCa(pki, {}); },
-     kBadCert},
-    {"IntermediateWithKeyCertSign",
-     [](const TestPki& pki) {
-       return UnderCa(pki, {kCa, {"keyUsage", "critical,keyCertSign,cRLSign"}});
-     },
-     "ok"},
-    {"IntermediateWithoutKeyCertSign",
-     [](const TestPki& pki) {
-       return UnderCa(pki, {kCa, {"keyUsage", "critical,digitalSignature,cRLSign"}});
-     },
-     kBadCert},
-    {"PathLenZeroIssuingACa",
-     [](const TestPki& pki) {
-       TestCert top = Ca(22, pki.root, {kCaPathLen0});
-       TestCert below = Ca(23, top, {kCa});
-       return Chain{{Signer(below), below, top}};
-     },
-     kBadCert},
-    {"PathLenZeroAboveASelfIssuedCa",  // a key rollover certificate is not counted
-     [](const TestPki& pki) {
-       TestCert top = Ca(22, pki.root, {kCaPathLen0});
-       TestCert rollover = IssueCertificate(
-           {.commonName = "CA 22", .serial = 24, .basicConstraints = false, .extensions = {kCa}},
-           PooledRsaKey(3), top);
-       return Chain{{Signer(rollover), rollover, top}};
-     },
-     "ok"},
+     "ok",
+     {{"keyUsage", "nonRepudiation"}, {"extendedKeyUsage", "anyExtendedKeyUsage"}},
+     {{kCa}}},
+    {"TlsServerSigner", kBadCert, {{"extendedKeyUsage", "serverAuth"}}, {{kCa}}},
+    {"KeyEnciphermentOnlySigner", kBadCert, {{"keyUsage", "keyEncipherment"}}, {{kCa}}},
+    {"IntermediateWithoutBasicConstraints", kBadCert, {}, {{}}},
+    {"IntermediateWithKeyCertSign", "ok", {}, {{kCa, {"keyUsage", "keyCertSign,cRLSign"}}}},
+    {"IntermediateWithoutKeyCertSign", kBadCert, {}, {{kCa, {"keyUsage", "cRLSign"}}}},
+    {"PathLenZeroIssuingACa", kBadCert, {}, {{kCaPathLen0}, {kCa}}},
+    {"PathLenZeroIssuingTheSigner", "ok", {}, {{kCa}, {kCaPathLen0}}},
     {"RootPathLenZeroAboveAnIntermediate",
-     [](const TestPki&) {
-       TestCert root = Root({.basicConstraints = false, .extensions = {kCaPathLen0}});
-       TestCert ca = Ca(25, root, {kCa});
-       return Chain{{Signer(ca), ca}, root};
-     },
-     kBadCert},
-    {"UnknownCriticalExtensionOnSigner",
-     [](const TestPki& pki) { return UnderIntermediate(pki, {kUnknownCritical}); }, kBadCert},
-    {"UnknownCriticalExtensionOnIntermediate",
-     [](const TestPki& pki) {
-       return UnderCa(pki, {kCa, kUnknownCritical});
-     },
-     kBadCert},
-    {"UnknownExtensionThatIsNotCritical",
-     [](const TestPki& pki) {
-       return UnderIntermediate(pki, {{"1.3.6.1.4.1.55555.1", "DER:05:00"}});
-     },
-     "ok"},
+     kBadCert,
+     {},
+     {{kCa}},
+     CertOptions{.basicConstraints = false, .extensions = {kCaPathLen0}}},
+    {"UnknownCriticalExtensionOnSigner", kBadCert, {kUnknownCritical}, {{kCa}}},
+    {"UnknownCriticalExtensionOnIntermediate", kBadCert, {}, {{kCa, kUnknownCritical}}},
     {"UnknownCriticalExtensionOnRoot",
-     [](const TestPki&) {
-       TestCert root = Root({.extensions = {kUnknownCritical}});
-       return Chain{{Signer(root)}, root};
-     },
-     kBadCert},
-    {"VersionOneRootWithoutExtensions",
-     [](const TestPki&) {
-       TestCert root = Root({.version1 = true});
-       return Chain{{Signer(root)}, root};
-     },
-     "ok"},
+     kBadCert,
+     {},
+     {},
+     CertOptions{.extensions = {kUnknownCritical}}},
+    {"UnknownExtensionThatIsNotCritical", "ok", {{"1.3.6.1.4.1.55555.1", "DER:05:00"}}, {{kCa}}},
+    {"VersionOneRootWithoutExtensions", "ok", {}, {}, CertOptions{.version1 = true}},
 };
 
 class ChainUsage : public ChainTest, public ::testing::WithParamInterface<UsageRow> {};
 
 TEST_P(ChainUsage, Outcome) {
-  Chain chain = GetParam().build(pki_);
-  if (chain.root) {
-    pki_.root = *chain.root;
+  const UsageRow& row = GetParam();
+  if (row.root) {
+    CertOptions options = *row.root;
+    options.commonName = "Test Root CA";
+    pki_.root = MakeSelfSigned(options, PooledRsaKey(0));
     pki_.crlPem = MakeCrlPem({}, pki_.root);
   }
-  EXPECT_EQ(Check(chain.certificates), GetParam().expected);
+  std::vector<TestCert> chain;
+  TestCert issuer = pki_.root;
+  for (const Extensions& extensions : row.cas) {
+    long serial = 21 + static_cast<long>(chain.size());
+    issuer = IssueCertificate({.commonName = "CA " + std::to_string(serial),
+                               .serial = serial,
+                               .basicConstraints = false,
+                               .extensions = extensions},
+                              PooledRsaKey(1), issuer);
+    chain.insert(chain.begin(), issuer);
+  }
+  chain.insert(chain.begin(),
+               IssueCertificate(
+                   {.commonName = "Signer", .serial = 20, .isCa = false, .extensions = row.signer},
+                   PooledRsaKey(2), issuer));
+  EXPECT_EQ(Check(chain), row.expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(Usage, ChainUsage, ::testing::ValuesIn(kUsageRows),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// A self-issued CA certificate below a pathLen 0 CA (a key rollover) is not counted.
+TEST_F(ChainTest, SelfIssuedCaDoesNotCountTowardsPathLength) {
+  Extensions pathLen0{{"basicConstraints", "critical,CA:TRUE,pathlen:0"}};
+  TestCert top = IssueCertificate(
+      {.commonName = "Top CA", .serial = 30, .basicConstraints = false, .extensions = pathLen0},
+      PooledRsaKey(1), pki_.root);
+  TestCert rollover =
+      IssueCertificate({.commonName = "Top CA", .serial = 31}, PooledRsaKey(3), top);
+  TestCert signer = IssueCertificate({.commonName = "Signer", .serial = 32, .isCa = false},
+                                     PooledRsaKey(2), rollover);
+  EXPECT_EQ(Check({signer, rollover, top}), "ok");
+}
 
 }  // namespace
