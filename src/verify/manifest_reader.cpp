@@ -116,7 +116,8 @@ std::istream& operator>>(std::istream& in, VerifyTool& target) {
   std::vector<std::string> chain = ReadChain(in);
   in >> ExpectEnd{};
   if (in.fail()) return in;
-  target.body = body + '\n';
+  body += '\n';
+  target.body = std::move(body);
   target.signatures = std::move(signatures);
   target.signerCertificate = CertificatePem(certificate);
   target.chainCertificates = std::move(chain);

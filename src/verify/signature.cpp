@@ -4,7 +4,7 @@
 #include <openssl/rsa.h>
 #include <openssl/x509.h>
 
-#include <iterator>
+#include <array>
 
 #include "verify/openssl_owners.h"
 #include "verify/verify_exceptions.h"
@@ -15,7 +15,10 @@ namespace {
 using verify_exceptions::ve_badsig;
 using verify_exceptions::ve_crypt;
 
-const EVP_MD* DigestOf(HashAlgorithm algorithm) {
+// Size of the blocks the body is read and hashed in.
+constexpr std::size_t kBodyBlockSize = 64 * 1024;
+
+const EVP_MD* MessageDigest(HashAlgorithm algorithm) {
   switch (algorithm) {
     case HashAlgorithm::kSha1:
       return EVP_sha1();
@@ -31,34 +34,59 @@ EVP_PKEY* RsaPublicKey(const CCertContext& signer) {
   return key;
 }
 
-// One candidate against the body, with a fresh verification context.
-bool Verifies(const std::string& body, const std::string& candidate, EVP_PKEY* key,
-              const EVP_MD* digest) {
+// The digest of everything left in body, read in blocks: the body is hashed once, however
+// many candidates are then checked against it.
+std::string BodyDigest(std::istream& body, const EVP_MD* digest) {
   EvpMdCtxOwner context(EVP_MD_CTX_new());
   if (!context) throw ve_crypt("CryptAcquireContext failed");
-  EVP_PKEY_CTX* keyContext = nullptr;
-  if (digest == nullptr ||
-      EVP_DigestVerifyInit(context.get(), &keyContext, digest, nullptr, key) != 1 ||
-      EVP_PKEY_CTX_set_rsa_padding(keyContext, RSA_PKCS1_PADDING) != 1) {
+  if (digest == nullptr || EVP_DigestInit_ex(context.get(), digest, nullptr) != 1) {
     throw ve_crypt("CryptCreateHash failed");
   }
-  if (EVP_DigestVerifyUpdate(context.get(), body.data(), body.size()) != 1) {
+  std::vector<char> block(kBodyBlockSize);
+  while (body.read(block.data(), static_cast<std::streamsize>(block.size())) || body.gcount() > 0) {
+    if (EVP_DigestUpdate(context.get(), block.data(), static_cast<std::size_t>(body.gcount())) !=
+        1) {
+      throw ve_crypt("CryptHashData failed");
+    }
+  }
+  std::array<unsigned char, EVP_MAX_MD_SIZE> value;
+  unsigned int length = 0;
+  if (EVP_DigestFinal_ex(context.get(), value.data(), &length) != 1) {
     throw ve_crypt("CryptHashData failed");
   }
-  const auto* signature = reinterpret_cast<const unsigned char*>(candidate.data());
-  return EVP_DigestVerifyFinal(context.get(), signature, candidate.size()) == 1;
+  return std::string(reinterpret_cast<const char*>(value.data()), length);
+}
+
+// A verification context for RSASSA-PKCS1-v1_5 signatures of a digest made with digest.
+EvpPkeyCtxOwner NewVerifyContext(EVP_PKEY* key, const EVP_MD* digest) {
+  EvpPkeyCtxOwner context(EVP_PKEY_CTX_new(key, nullptr));
+  if (!context) throw ve_crypt("CryptAcquireContext failed");
+  if (EVP_PKEY_verify_init(context.get()) != 1 ||
+      EVP_PKEY_CTX_set_rsa_padding(context.get(), RSA_PKCS1_PADDING) != 1 ||
+      EVP_PKEY_CTX_set_signature_md(context.get(), digest) != 1) {
+    throw ve_crypt("CryptCreateHash failed");
+  }
+  return context;
+}
+
+bool Verifies(EVP_PKEY_CTX* context, const std::string& candidate, const std::string& digest) {
+  return EVP_PKEY_verify(context, reinterpret_cast<const unsigned char*>(candidate.data()),
+                         candidate.size(), reinterpret_cast<const unsigned char*>(digest.data()),
+                         digest.size()) == 1;
 }
 
 }  // namespace
 
 void VerifySignature(std::istream& body, const std::vector<std::string>& candidates,
                      const CCertContext& signer, HashAlgorithm algorithm) {
-  std::string text(std::istreambuf_iterator<char>(body), std::istreambuf_iterator<char>{});
   if (candidates.empty()) throw ve_badsig();
   ErrorQueueCleaner cleaner;
   EVP_PKEY* key = RsaPublicKey(signer);
+  const EVP_MD* digest = MessageDigest(algorithm);
+  std::string bodyDigest = BodyDigest(body, digest);
+  EvpPkeyCtxOwner context = NewVerifyContext(key, digest);
   for (const std::string& candidate : candidates) {
-    if (Verifies(text, candidate, key, DigestOf(algorithm))) return;
+    if (Verifies(context.get(), candidate, bodyDigest)) return;
   }
   throw ve_badsig();
 }

@@ -47,6 +47,17 @@ bool IsBase64Char(char c) {
          c == '/';
 }
 
+// The text is only ever read: the streambuf's defaults refuse to put back a character other
+// than the one read, so nothing is written through the pointers.
+TextViewStream::Buffer::Buffer(std::string_view text) {
+  char* begin = const_cast<char*>(text.data());
+  setg(begin, begin, begin + text.size());
+}
+
+TextViewStream::TextViewStream(std::string_view text) : std::istream(nullptr), buffer_(text) {
+  rdbuf(&buffer_);
+}
+
 std::istream& operator>>(std::istream& in, const ExpectText& step) {
   for (char expected : step.literal) {
     int c = in.get();
@@ -91,6 +102,9 @@ std::istream& operator>>(std::istream& in, const ReadPemBody& step) {
 std::istream& operator>>(std::istream& in, const ReadUntil& step) {
   if (!in) return in;
   std::string buffer;
+  // What the stream knows it holds, reserved at once: a long text is not copied as it grows.
+  std::streamsize available = in.rdbuf()->in_avail();
+  if (available > 0) buffer.reserve(static_cast<std::size_t>(available));
   for (;;) {
     int c = in.get();
     if (!in) return in;

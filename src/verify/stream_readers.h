@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <istream>
 #include <limits>
+#include <streambuf>
 #include <string>
 #include <string_view>
 
@@ -52,6 +53,19 @@ struct ReadUntil {
 
 // Requires the end of the input.
 struct ExpectEnd {};
+
+// An input stream over text it does not copy; the text must outlive the stream.
+class TextViewStream : public std::istream {
+ public:
+  explicit TextViewStream(std::string_view text);
+
+ private:
+  class Buffer : public std::streambuf {
+   public:
+    explicit Buffer(std::string_view text);
+  };
+  Buffer buffer_;
+};
 
 std::istream& operator>>(std::istream& in, const ExpectText& step);
 std::istream& operator>>(std::istream& in, const ReadWhile& step);

@@ -1,8 +1,7 @@
-#include <sstream>
-
 #include "verify/certificates.h"
 #include "verify/chain.h"
 #include "verify/signature.h"
+#include "verify/stream_readers.h"
 #include "verify/verify_exceptions.h"
 #include "verify/verify_tool.h"
 
@@ -10,7 +9,7 @@ namespace crypto = VerificationToolCrypto;
 
 void VerifyTool::VerifyTrust(const std::string& rootCertPath, const std::string& crlPath) const {
   crypto::CCertContextPtr signer = crypto::DecodeCertificate(signerCertificate);
-  std::istringstream bodyStream(body);
+  crypto::TextViewStream bodyStream(body);
   crypto::VerifySignature(bodyStream, signatures, *signer, crypto::HashAlgorithm::kSha1);
 
   std::vector<crypto::CCertContextPtr> chain{signer};

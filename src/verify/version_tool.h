@@ -1,6 +1,7 @@
 // The manifest reader: verifies one signed manifest end to end and hands out its file list.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -9,6 +10,10 @@
 
 class VersionTool : public VerifyTool {
  public:
+  // The largest manifest file read. A larger one is refused as malformed without being read,
+  // so that a broken or hostile file cannot cost the memory and time of its size.
+  static constexpr std::size_t kMaxManifestSize = 16 * 1024 * 1024;
+
   using EntryIterator = std::vector<FileEntry>::const_iterator;
 
   VersionTool() = default;
@@ -17,8 +22,8 @@ class VersionTool : public VerifyTool {
 
   // Checks that the three files open, parses the manifest, runs the trust check and reads
   // the file list. On success State() is 2. Throws the verify_exceptions family: ve_file 3
-  // (a file cannot be opened), 4 (malformed manifest), 8 (malformed file list), and whatever
-  // the parser and the trust check throw.
+  // (a file cannot be opened), 4 (malformed manifest, or one of more than kMaxManifestSize
+  // bytes), 8 (malformed file list), and whatever the parser and the trust check throw.
   void Verify(const std::string& manifestPath, const std::string& rootCertPath,
               const std::string& crlPath);
 
@@ -32,6 +37,7 @@ class VersionTool : public VerifyTool {
  private:
   void RequireValid() const;
   void ParseManifest(const std::string& manifestPath);
+  [[noreturn]] void RefuseMalformed(const std::string& manifestPath);
   void ParseFileList(const std::string& manifestPath);
 
   std::vector<FileEntry> entries_;

@@ -43,6 +43,16 @@ TEST_F(SignatureTest, FirstCandidateThatVerifiesWins) {
   EXPECT_EQ(Check(kBody, {other, Reversed(valid_)}, pki_.signer), kBadSig);
 }
 
+TEST_F(SignatureTest, ManyFailedCandidatesBeforeTheValidOneOverALongBody) {
+  std::string body = std::string(200 * 1024 + 1, '#') + "\n";  // several read blocks, one partial
+  std::string valid = SignSha1(pki_.signer.key(), body);
+  std::vector<std::string> candidates(1000, Reversed(valid));
+  candidates[500] = SignSha1(pki_.intermediate.key(), body);
+  EXPECT_EQ(Check(body, candidates, pki_.signer), kBadSig);
+  candidates.push_back(valid);
+  EXPECT_EQ(Check(body, candidates, pki_.signer), "ok");
+}
+
 TEST_F(SignatureTest, AnyChangeOfTheBodyFails) {
   std::string crlf = kBody.substr(0, kBody.size() - 1) + "\r\n";
   EXPECT_EQ(Check(crlf, {valid_}, pki_.signer), kBadSig);

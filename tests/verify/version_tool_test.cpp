@@ -143,6 +143,27 @@ TEST_F(VersionToolTest, SecondSignatureMayBeTheValidOne) {
   EXPECT_EQ(Verify(manifest), "ok");
 }
 
+TEST_F(VersionToolTest, ManifestSizeLimit) {
+  // A signed manifest of exactly the limit, its body padded by a comment line, verifies.
+  const std::size_t limit = VersionTool::kMaxManifestSize;
+  std::size_t blocks = Signed(kBody).Bytes().size() - kBody.size();
+  std::string padding = "#" + std::string(limit - blocks - kBody.size() - 2, ' ') + "\n";
+  ManifestWriter atLimit = Signed(padding + kBody);
+  ASSERT_EQ(atLimit.Bytes().size(), limit);
+  EXPECT_EQ(Verify(atLimit), "ok");
+  EXPECT_EQ(Paths().size(), 2u);
+
+  // One byte more is refused unread, as malformed (zeros would otherwise lack a signature),
+  // and so is a file that reports no size but never ends.
+  for (const std::string& path : {manifest_, std::string("/dev/zero")}) {
+    WriteFileBytes(manifest_, "");
+    std::filesystem::resize_file(manifest_, limit + 1);
+    VersionTool tool;
+    EXPECT_EQ(Outcome([&] { tool.Verify(path, root_, crl_); }), BadFile(4, path));
+    EXPECT_EQ(tool.State(), 4);
+  }
+}
+
 TEST_F(VersionToolTest, SignedButMalformedFileList) {
   EXPECT_EQ(Verify(Signed("\"a\" 1 ABCDEF\n")), BadFile(8, manifest_));
   EXPECT_EQ(tool_.State(), 8);
