@@ -21,6 +21,10 @@ def counted(label):
     match = re.search(re.escape(label) + r": (\d+) runs", printed)
     return int(match.group(1)) if match else 0
 
+def peak(label):
+    match = re.search(re.escape(label) + r": peak memory (\d+) KiB", printed)
+    return match.group(1) if match else None
+
 # Test name -> (class of fault, number of cases it tries, what must happen).
 CASES = {
     "TheDiskFillsUpDuringADownload": ("disk full during a download", 1,
@@ -33,8 +37,24 @@ CASES = {
         '"MoveFile failed with error code 28", exit 1, old output intact'),
     "AnUnwritableOutputFolderFailsBeforeAnyDownload": ("unwritable output folder", 1,
         '"Cannot open the output file ...", exit 1, no request sent'),
-    "ServerFaultsEndTheRunWithTheirReason": ("server closes mid-transfer, stalls, loops redirects, refuses", 4,
+    "ServerFaultsEndTheRunWithTheirReason": (
+        "server closes mid-transfer, stalls, trickles (2 bytes/s), loops redirects, refuses", 5,
         '"Download failed: <reason>", exit 1'),
+    "AnOversizedManifestIsRefusedUnread": ("manifest of 256 MiB (sparse) served", 1,
+        '"Manifest verification: [BADFILE]: 4: ..." twice, exit 1; peak memory %s KiB'
+        % (peak("oversized manifest") or "?")),
+    "AnInterruptedImageMoveLeavesNoCopy": (
+        "SIGTERM while a 512 MiB image is copied onto another file system", 1,
+        "ends by the signal; no copy left beside the output, old output intact"),
+    "AnOutputTheRunWouldDestroyIsRefused": (
+        "output in the work folder, at its lock file, through a linked or relative path", 4,
+        '"Cannot open the output file ...: The path belongs to the work folder that the run '
+        'removes", exit 1, no request sent'),
+    "AFailedRunRemovesTheOutputFileItMade": ("failed and interrupted runs with a new output file", 2,
+        "the empty output file the run made is removed"),
+    "AClosedConsoleCostsOnlyTheText": (
+        "standard output (and error) a pipe whose reader is gone", 2,
+        "the run goes on: image written, exit 0; a failing run exits 1; nothing left behind"),
     "AnInterruptedDownloadRemovesTheWorkFolder": ("SIGINT/SIGTERM during a download", 2,
         "ends by the signal, work folder and lock removed"),
     "AnInterruptedUnpackingRemovesTheWorkFolder": ("SIGINT during the unpacking (8000 files)", 1,

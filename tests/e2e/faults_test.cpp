@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <fstream>
 #include <regex>
 #include <thread>
 
@@ -196,6 +197,7 @@ TEST_F(Trouble, ServerFaultsEndTheRunWithTheirReason) {
   const std::pair<std::string, std::string> cases[] = {
       {"short:1000", "Download failed: The connection with the server was terminated abnormally\n"},
       {"stall:1000", "Download failed: The connection has timed out\n"},
+      {"trickle:2", "Download failed: The connection has timed out\n"},
       {"redirectloop",
        "Download failed: The redirection failed (too many redirects or a redirect loop)\n"},
       {"status:403", "Download failed: Unsuccessful download\n"},
@@ -207,6 +209,23 @@ TEST_F(Trouble, ServerFaultsEndTheRunWithTheirReason) {
     EXPECT_EQ(run.err, message) << fault;
     EXPECT_FALSE(fs::exists(work_)) << fault;
   }
+}
+
+// A manifest far beyond any real one's size (256 MiB of zeros, sparse, before a well-formed
+// manifest) is refused without being read into memory, on the first try and on the retry.
+TEST_F(Trouble, AnOversizedManifestIsRefusedUnread) {
+  const fs::path manifest = mirror_ / Mirror::kProductManifest;
+  const std::string signed_text = ReadFileBytes(manifest);
+  fs::resize_file(manifest, 0);
+  fs::resize_file(manifest, std::uintmax_t{256} << 20);
+  std::ofstream(manifest, std::ios::binary | std::ios::app) << signed_text;
+  RunResult run = Run({"-q", "out.iso"});
+  EXPECT_EQ(run.status, 1);
+  const std::regex refused_twice(
+      "(Manifest verification: \\[BADFILE\\]: 4: '[^']*manifest\\.dat'\n){2}");
+  EXPECT_TRUE(std::regex_match(run.err, refused_twice)) << run.err;
+  EXPECT_LT(run.max_rss_kb, 64 * 1024) << "peak memory in KiB";
+  std::printf("oversized manifest: peak memory %ld KiB\n", run.max_rss_kb);
 }
 
 TEST_F(Trouble, AnInterruptedDownloadRemovesTheWorkFolder) {
