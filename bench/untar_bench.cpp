@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "archive/archive_error.h"
+#include "platform/archive_error.h"
 #include "archive/tar_reader.h"
 #include "download/progress.h"
 

@@ -4,25 +4,17 @@
 #include <cstdio>
 
 #include "app/work_folder.h"
-#include "archive/archive_error.h"
 #include "archive/virus_data_version.h"
 #include "download/server.h"
+#include "platform/archive_error.h"
 #include "platform/error_text.h"
 #include "platform/last_error.h"
+#include "platform/text_format.h"
 
 using platform::Print;
 using platform::Stream;
 
 namespace {
-
-// printf into a std::string, for names and labels built from the version.
-std::string Format(const char* format, const std::string& value) {
-  int length = std::snprintf(nullptr, 0, format, value.c_str());
-  std::string text(static_cast<std::size_t>(length) + 1, '\0');
-  std::snprintf(text.data(), text.size(), format, value.c_str());
-  text.resize(static_cast<std::size_t>(length));
-  return text;
-}
 
 // The output file that the output check made: removed again unless the run succeeds, so a
 // failed run leaves no empty file behind. A file that was there before is never touched.
@@ -120,7 +112,7 @@ bool Run::VirusData(const std::string& slax, std::string& version) {
 }
 
 bool Run::Identities(const std::string& slax, const std::string& version) {
-  std::string name = Format(server::kIdentityArchiveFormat, version);
+  std::string name = platform::FormatText(server::kIdentityArchiveFormat, version.c_str());
   Say("Downloading latest identities for virus data %s...\n", version.c_str());
   if (Fetch(server::DataBaseUrl(), name, std::nullopt, slax, name)) return true;
   if (platform::GetLastError() != platform::kErrorInternetItemNotFound) return false;
@@ -174,7 +166,8 @@ bool BuildImage(const std::string& output, const std::optional<std::string>& dis
     return false;
   }
   run.Say("Creating the ISO image: %s...\n", output.c_str());
-  if (!ops.CreateIsoImage(work.path(), full_output, Format("ORBE %s", version), verbosity)) {
+  if (!ops.CreateIsoImage(work.path(), full_output,
+                          platform::FormatText("ORBE %s", version.c_str()), verbosity)) {
     return false;
   }
   new_output.Keep();

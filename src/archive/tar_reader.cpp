@@ -5,7 +5,7 @@
 #include <memory>
 #include <new>
 
-#include "archive/archive_error.h"
+#include "platform/archive_error.h"
 #include "archive/tar_header.h"
 
 namespace {

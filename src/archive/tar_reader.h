@@ -1,5 +1,5 @@
 // Unpacks a tar archive: regular files and directories with names of at most 100 bytes, sizes
-// and times as octal text. Failures return false with the reason in errno (see archive_error.h).
+// and times as octal text. Failures return false with the reason in errno (see platform/archive_error.h).
 #pragma once
 
 #include <cstdint>
@@ -9,7 +9,7 @@
 
 #include "archive/byte_source.h"
 #include "archive/destination_tree.h"
-#include "download/progress.h"
+#include "platform/file_progress.h"
 
 // What the member operations of one extraction share.
 struct TarExtractionContext {

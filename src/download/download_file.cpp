@@ -9,7 +9,7 @@
 
 #include "download/transfer_error.h"
 #include "platform/last_error.h"
-#include "platform/unique_fd.h"
+#include "platform/unique_fd_posix.h"
 
 namespace {
 

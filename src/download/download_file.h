@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "download/progress.h"
+#include "platform/file_progress.h"
 
 // Downloads `url` to `path`, reporting progress after every written chunk. The answer is
 // checked before the local file is created, so a refused request leaves no file and an

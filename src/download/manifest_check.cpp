@@ -1,9 +1,10 @@
 // The verification half of the verified download: trust anchors, manifest, checksum.
 #include <sstream>
 
-#include "archive/archive_error.h"
 #include "download/download_file.h"
+#include "download/progress.h"
 #include "download/verified_download.h"
+#include "platform/archive_error.h"
 #include "platform/error_text.h"
 #include "platform/file_ops.h"
 #include "verify/verify_exceptions.h"

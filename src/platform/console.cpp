@@ -2,7 +2,8 @@
 
 #include <cstdarg>
 #include <cstdio>
-#include <vector>
+
+#include "platform/text_format.h"
 
 namespace platform {
 namespace {
@@ -23,19 +24,6 @@ class StandardStreams : public Console {
   }
 };
 
-std::string Format(const char* format, std::va_list args) {
-  char small[512];
-  std::va_list copy;
-  va_copy(copy, args);
-  int length = std::vsnprintf(small, sizeof small, format, copy);
-  va_end(copy);
-  if (length < 0) return {};
-  if (static_cast<std::size_t>(length) < sizeof small) return std::string(small, length);
-  std::vector<char> large(static_cast<std::size_t>(length) + 1);
-  std::vsnprintf(large.data(), large.size(), format, args);
-  return std::string(large.data(), length);
-}
-
 }  // namespace
 
 Console& StdConsole() {
@@ -50,7 +38,7 @@ void MemoryConsole::Write(Stream stream, std::string_view text) {
 void Print(Console& console, Stream stream, const char* format, ...) {
   std::va_list args;
   va_start(args, format);
-  std::string text = Format(format, args);
+  std::string text = FormatTextV(format, args);
   va_end(args);
   console.Write(stream, text);
 }

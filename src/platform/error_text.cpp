@@ -1,10 +1,9 @@
 #include "platform/error_text.h"
 
 #include <cstdio>
-#include <cstring>
-#include <optional>
 #include <string_view>
 
+#include "platform/errno_text.h"
 #include "platform/last_error.h"
 
 namespace platform {
@@ -35,15 +34,6 @@ constexpr CodeText kTexts[] = {
     {kErrorFolderInUse, "Another orbec run is using the folder"},
 };
 
-// strerror's text for an errno value, or nullopt for a value it does not know.
-std::optional<std::string> ErrnoText(std::uint32_t code) {
-  if (code == 0 || code > 4095) return std::nullopt;
-  char buffer[256];
-  const char* text = strerror_r(static_cast<int>(code), buffer, sizeof buffer);
-  if (text == nullptr || std::strncmp(text, "Unknown error", 13) == 0) return std::nullopt;
-  return std::string(text);
-}
-
 }  // namespace
 
 std::string DownloadErrorText(std::uint32_t code) {
@@ -60,7 +50,10 @@ std::string DownloadErrorText(std::uint32_t code) {
   for (const CodeText& entry : kTexts) {
     if (entry.code == code) return std::string(entry.text);
   }
-  if (std::optional<std::string> text = ErrnoText(code)) return *text;
+  if (code <= 4095) {
+    std::string text = ErrnoText(static_cast<int>(code));
+    if (!text.starts_with("Unknown error")) return text;
+  }
   char formatted[32];
   std::snprintf(formatted, sizeof formatted, "Error 0x%08x", code);
   return formatted;

@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/unique_fd.h"
+#include "platform/unique_fd_posix.h"
 
 namespace platform {
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "archive/byte_source.h"
-#include "download/progress.h"
+#include "platform/file_progress.h"
 
 namespace archive_testing {
 

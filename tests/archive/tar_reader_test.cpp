@@ -12,7 +12,7 @@
 #include <map>
 #include <set>
 
-#include "archive/archive_error.h"
+#include "platform/archive_error.h"
 #include "archive_test_support.h"
 #include "support/tar_builder.h"
 #include "support/temp_dir.h"

@@ -1,5 +1,3 @@
-#include "platform/folder_lock.h"
-
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -7,6 +5,7 @@
 #include <cerrno>
 
 #include "platform/error_text.h"
+#include "platform/folder_lock.h"
 #include "platform/last_error.h"
 
 namespace platform {

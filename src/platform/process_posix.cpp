@@ -1,5 +1,3 @@
-#include "platform/process.h"
-
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -14,6 +12,7 @@
 
 #include "platform/interrupt.h"
 #include "platform/last_error.h"
+#include "platform/process.h"
 
 extern char** environ;
 

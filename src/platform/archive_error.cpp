@@ -1,9 +1,11 @@
-#include "archive/archive_error.h"
+#include "platform/archive_error.h"
 
 #include <cerrno>
-#include <cstring>
+
+#include "platform/errno_text.h"
 
 std::string ArchiveErrorText(int code) {
+  using platform::ErrnoText;
   if (code == 0) code = errno;
   switch (code) {
     case kArchiveCorrupt:
@@ -12,10 +14,7 @@ std::string ArchiveErrorText(int code) {
       return "The archive is truncated";
     case kArchiveUnsupported:
       return "The archive contains unsupported features";
-    default: {
-      char buffer[256];
-      // The GNU strerror_r returns the text, which need not be in the buffer.
-      return strerror_r(code, buffer, sizeof buffer);
-    }
+    default:
+      return ErrnoText(code);
   }
 }

@@ -1,5 +1,3 @@
-#include "platform/file_ops.h"
-
 #include <fcntl.h>
 #include <sys/random.h>
 #include <sys/stat.h>
@@ -12,9 +10,11 @@
 #include <vector>
 
 #include "platform/error_text.h"
+#include "platform/fd_io_posix.h"
+#include "platform/file_ops.h"
 #include "platform/interrupt.h"
 #include "platform/last_error.h"
-#include "platform/unique_fd.h"
+#include "platform/unique_fd_posix.h"
 
 namespace platform {
 namespace {
@@ -36,19 +36,6 @@ bool AcceptExistingDirectory(const std::string& path) {
     return false;
   }
   if ((info.st_mode & 07777) != 0700 && chmod(path.c_str(), 0700) != 0) return FailWithErrno();
-  return true;
-}
-
-bool WriteAll(int fd, const char* data, std::size_t size) {
-  while (size > 0) {
-    ssize_t written = write(fd, data, size);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data += written;
-    size -= static_cast<std::size_t>(written);
-  }
   return true;
 }
 
@@ -77,8 +64,7 @@ UniqueFd CreateSibling(const std::string& to, std::string& name) {
 bool CopyData(int from, int to) {
   std::vector<char> buffer(1 << 20);
   for (;;) {
-    ssize_t count = read(from, buffer.data(), buffer.size());
-    if (count < 0 && errno == EINTR) continue;
+    long count = ReadSome(from, buffer.data(), buffer.size());
     if (count == 0) return true;
     if (count < 0 || !WriteAll(to, buffer.data(), static_cast<std::size_t>(count))) return false;
   }

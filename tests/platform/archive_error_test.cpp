@@ -1,4 +1,4 @@
-#include "archive/archive_error.h"
+#include "platform/archive_error.h"
 
 #include <gtest/gtest.h>
 

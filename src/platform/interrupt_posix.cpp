@@ -1,5 +1,3 @@
-#include "platform/interrupt.h"
-
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -11,6 +9,8 @@
 #include <cerrno>
 #include <cstring>
 #include <iterator>
+
+#include "platform/interrupt.h"
 
 namespace platform {
 namespace {
