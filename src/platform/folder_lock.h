@@ -4,8 +4,6 @@
 #include <memory>
 #include <string>
 
-#include "platform/unique_fd_posix.h"
-
 namespace platform {
 
 class FolderLock {
@@ -19,10 +17,10 @@ class FolderLock {
   FolderLock& operator=(const FolderLock&) = delete;
 
  private:
-  FolderLock(std::string path, UniqueFd fd) : path_(std::move(path)), fd_(std::move(fd)) {}
+  class Held;  // the open, locked lock file
+  explicit FolderLock(std::unique_ptr<Held> held);
 
-  std::string path_;
-  UniqueFd fd_;
+  std::unique_ptr<Held> held_;
 };
 
 }  // namespace platform

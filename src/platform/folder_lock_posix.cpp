@@ -7,6 +7,7 @@
 #include "platform/error_text.h"
 #include "platform/folder_lock.h"
 #include "platform/last_error.h"
+#include "platform/unique_fd_posix.h"
 
 namespace platform {
 namespace {
@@ -21,6 +22,21 @@ bool StillNamed(const std::string& path, int fd) {
 }
 
 }  // namespace
+
+class FolderLock::Held {
+ public:
+  Held(std::string path, UniqueFd fd) : path_(std::move(path)), fd_(std::move(fd)) {}
+  // Removes the lock file, then lets the lock go with the descriptor.
+  ~Held() { unlink(path_.c_str()); }
+  Held(const Held&) = delete;
+  Held& operator=(const Held&) = delete;
+
+ private:
+  std::string path_;
+  UniqueFd fd_;
+};
+
+FolderLock::FolderLock(std::unique_ptr<Held> held) : held_(std::move(held)) {}
 
 std::unique_ptr<FolderLock> FolderLock::Acquire(const std::string& lock_file) {
   for (int attempt = 0; attempt < 100; ++attempt) {
@@ -38,13 +54,14 @@ std::unique_ptr<FolderLock> FolderLock::Acquire(const std::string& lock_file) {
       return nullptr;
     }
     if (StillNamed(lock_file, fd.get())) {
-      return std::unique_ptr<FolderLock>(new FolderLock(lock_file, std::move(fd)));
+      return std::unique_ptr<FolderLock>(
+          new FolderLock(std::make_unique<Held>(lock_file, std::move(fd))));
     }
   }
   SetLastError(kErrorFolderInUse);
   return nullptr;
 }
 
-FolderLock::~FolderLock() { unlink(path_.c_str()); }
+FolderLock::~FolderLock() = default;
 
 }  // namespace platform

@@ -3,8 +3,6 @@
 // signal, as if nothing had been caught.
 #pragma once
 
-#include <sys/types.h>
-
 #include <string>
 
 namespace platform {
@@ -40,9 +38,6 @@ class ClaimedFile {
 // Writing to a closed pipe (a console reader that went away) fails with EPIPE instead of
 // ending the process, so the run still cleans up and ends with its own status.
 void IgnoreBrokenPipe();
-
-// The child process that an interruption must stop first (0: none).
-void SetInterruptibleChild(pid_t pid);
 
 // Removes a tree using only calls that are safe inside a signal handler; links are removed,
 // never followed. Returns false when something could not be removed.

@@ -1,3 +1,5 @@
+#include "platform/interrupt_posix.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>

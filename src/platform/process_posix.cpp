@@ -11,6 +11,7 @@
 #include <system_error>
 
 #include "platform/interrupt.h"
+#include "platform/interrupt_posix.h"
 #include "platform/last_error.h"
 #include "platform/process.h"
 

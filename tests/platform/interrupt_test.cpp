@@ -9,6 +9,7 @@
 
 #include "platform/error_text.h"
 #include "platform/folder_lock.h"
+#include "platform/interrupt_posix.h"
 #include "platform/last_error.h"
 #include "support/temp_dir.h"
 
