@@ -13,6 +13,7 @@ packages=(
   isolinux syslinux-common busybox-static cpio
   qemu-system-x86 iproute2 util-linux
   nginx time
+  g++-mingw-w64-x86-64
 )
 
 missing=()
