@@ -8,7 +8,7 @@
 #include <iterator>
 #include <sstream>
 
-#include "verify/openssl_owners.h"
+#include "verify/owners_openssl.h"
 #include "verify/stream_readers.h"
 #include "verify/verify_exceptions.h"
 

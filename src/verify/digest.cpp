@@ -6,7 +6,7 @@
 
 #include <array>
 
-#include "verify/openssl_owners.h"
+#include "verify/owners_openssl.h"
 #include "verify/verify_exceptions.h"
 
 namespace VerificationToolCrypto {
