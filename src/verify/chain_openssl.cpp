@@ -5,6 +5,7 @@
 #include <ctime>
 #include <iterator>
 
+#include "verify/certificates_openssl.h"
 #include "verify/chain.h"
 #include "verify/owners_openssl.h"
 #include "verify/verify_exceptions.h"

@@ -4,6 +4,7 @@
 
 #include <array>
 
+#include "verify/certificates_openssl.h"
 #include "verify/owners_openssl.h"
 #include "verify/signature.h"
 #include "verify/verify_exceptions.h"
