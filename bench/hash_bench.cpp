@@ -1,13 +1,12 @@
 // Hashes one file with FileDigest and prints "<digest> <bytes> <seconds>".
-#include <sys/stat.h>
-
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <optional>
 #include <string>
+#include <system_error>
 
 #include "verify/digest.h"
-#include "verify/scoped_fd.h"
 #include "verify/verify_exceptions.h"
 
 int main(int argc, char** argv) {
@@ -15,10 +14,15 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: orbec_hash_bench <file>\n");
     return 2;
   }
-  auto file = VerificationToolCrypto::ScopedFd::OpenForReading(argv[1]);
-  struct stat info {};
-  if (!file.valid() || fstat(file.get(), &info) != 0) {
+  VerificationToolCrypto::OpenFile file = VerificationToolCrypto::OpenForHashing(argv[1]);
+  if (!file) {
     std::perror(argv[1]);
+    return 1;
+  }
+  std::error_code error;
+  std::uintmax_t size = std::filesystem::file_size(argv[1], error);
+  if (error) {
+    std::fprintf(stderr, "%s: %s\n", argv[1], error.message().c_str());
     return 1;
   }
   auto start = std::chrono::steady_clock::now();
@@ -34,7 +38,6 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "%s: read error\n", argv[1]);
     return 1;
   }
-  std::printf("%s %lld %.6f\n", digest->c_str(), static_cast<long long>(info.st_size),
-              elapsed.count());
+  std::printf("%s %lld %.6f\n", digest->c_str(), static_cast<long long>(size), elapsed.count());
   return 0;
 }

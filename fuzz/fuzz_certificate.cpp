@@ -1,6 +1,6 @@
 // A PEM certificate text decoded, as the manifest's certificates and the root file are.
 #include "fuzz_support.h"
-#include "verify/certificates.h"
+#include "verify/certificates_openssl.h"
 #include "verify/verify_exceptions.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

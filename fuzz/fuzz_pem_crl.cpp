@@ -3,7 +3,7 @@
 #include <sstream>
 
 #include "fuzz_support.h"
-#include "verify/certificates.h"
+#include "verify/certificates_openssl.h"
 #include "verify/stream_readers.h"
 #include "verify/verify_exceptions.h"
 

@@ -1,14 +1,10 @@
 #include "verify/certificates.h"
 
-#include <openssl/x509.h>
-#include <unistd.h>
-
 #include <array>
 #include <fstream>
 #include <iterator>
 #include <sstream>
 
-#include "verify/openssl_owners.h"
 #include "verify/stream_readers.h"
 #include "verify/verify_exceptions.h"
 
@@ -42,9 +38,11 @@ bool IsValidPaddingTail(std::string_view tail) {
   return true;
 }
 
-// Whole content of a file; empty when it cannot be read.
-std::string ReadWholeFile(const std::string& path) {
+// Whole content of a trust-anchor file. Throws ve_file 7 with the path when it cannot be
+// opened for reading.
+std::string ReadTrustAnchor(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
+  if (!in.is_open()) throw ve_file(verify_exceptions::kBadCertificate, path);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
@@ -71,21 +69,7 @@ std::string PemBlockBase64(const std::string& pemText) {
   return pemText.substr(bodyStart + 1, end - bodyStart - 1);
 }
 
-void RequireReadable(const std::string& path) {
-  if (access(path.c_str(), R_OK) != 0) throw ve_file(verify_exceptions::kBadCertificate, path);
-}
-
 }  // namespace
-
-CCertContext::~CCertContext() {
-  if (certificate_ != nullptr) X509_free(certificate_);
-  certificate_ = nullptr;
-}
-
-CCrlContext::~CCrlContext() {
-  if (crl_ != nullptr) X509_CRL_free(crl_);
-  crl_ = nullptr;
-}
 
 std::string DecodeBase64(const std::string& text) {
   std::string bytes;
@@ -112,36 +96,15 @@ std::string DecodeBase64(const std::string& text) {
 }
 
 CCertContextPtr DecodeCertificate(const std::string& pemText) {
-  ErrorQueueCleaner cleaner;
-  std::string der = DecodeBase64(PemBlockBase64(pemText));
-  const auto* cursor = reinterpret_cast<const unsigned char*>(der.data());
-  X509Owner certificate(d2i_X509(nullptr, &cursor, static_cast<long>(der.size())));
-  bool wholeInput = cursor == reinterpret_cast<const unsigned char*>(der.data() + der.size());
-  if (der.empty() || !certificate || !wholeInput) throw ve_crypt("Decoding certificate");
-  auto context = std::make_shared<CCertContext>(certificate.get());
-  certificate.release();
-  return context;
+  return DecodeCertificateDer(DecodeBase64(PemBlockBase64(pemText)));
 }
 
 CCertContextPtr LoadCertificateFile(const std::string& path) {
-  RequireReadable(path);
-  return DecodeCertificate(ReadWholeFile(path));
-}
-
-CCrlContextPtr DecodeCrl(const std::string& der) {
-  ErrorQueueCleaner cleaner;
-  const auto* cursor = reinterpret_cast<const unsigned char*>(der.data());
-  X509CrlOwner crl(d2i_X509_CRL(nullptr, &cursor, static_cast<long>(der.size())));
-  bool wholeInput = cursor == reinterpret_cast<const unsigned char*>(der.data() + der.size());
-  if (der.empty() || !crl || !wholeInput) throw ve_crypt("Decoding crl");
-  auto context = std::make_shared<CCrlContext>(crl.get());
-  crl.release();
-  return context;
+  return DecodeCertificate(ReadTrustAnchor(path));
 }
 
 CCrlContextPtr LoadCrlFile(const std::string& path) {
-  RequireReadable(path);
-  std::istringstream in(WithLineFeedEnds(ReadWholeFile(path)));
+  std::istringstream in(WithLineFeedEnds(ReadTrustAnchor(path)));
   in >> std::noskipws;
   std::string body;
   in >> ExpectText{"-----BEGIN X509 CRL-----\n"} >> ReadPemBody{body} >>

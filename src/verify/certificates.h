@@ -2,40 +2,17 @@
 // files (a PEM root certificate and a PEM CRL file).
 #pragma once
 
-#include <openssl/types.h>
-
 #include <memory>
 #include <string>
 
 namespace VerificationToolCrypto {
 
-// Owns one decoded X.509 certificate. Shared only through CCertContextPtr.
-class CCertContext {
- public:
-  explicit CCertContext(X509* certificate) : certificate_(certificate) {}
-  ~CCertContext();
-  CCertContext(const CCertContext&) = delete;
-  CCertContext& operator=(const CCertContext&) = delete;
+// One decoded X.509 certificate, shared only through CCertContextPtr. What it holds is known
+// only to the code that decodes and checks certificates.
+class CCertContext;
 
-  X509* get() const { return certificate_; }
-
- private:
-  X509* certificate_;
-};
-
-// Owns one decoded CRL. Shared only through CCrlContextPtr.
-class CCrlContext {
- public:
-  explicit CCrlContext(X509_CRL* crl) : crl_(crl) {}
-  ~CCrlContext();
-  CCrlContext(const CCrlContext&) = delete;
-  CCrlContext& operator=(const CCrlContext&) = delete;
-
-  X509_CRL* get() const { return crl_; }
-
- private:
-  X509_CRL* crl_;
-};
+// One decoded CRL, shared only through CCrlContextPtr.
+class CCrlContext;
 
 using CCertContextPtr = std::shared_ptr<CCertContext>;
 using CCrlContextPtr = std::shared_ptr<CCrlContext>;
@@ -47,6 +24,9 @@ std::string DecodeBase64(const std::string& text);
 // The first PEM block of text ("-----BEGIN ...-----" line, Base64, "-----END" line) decoded to
 // a certificate. Throws ve_crypt "Decoding certificate".
 CCertContextPtr DecodeCertificate(const std::string& pemText);
+
+// DER bytes of one certificate, all of them. Throws ve_crypt "Decoding certificate".
+CCertContextPtr DecodeCertificateDer(const std::string& der);
 
 // A PEM certificate file. Throws ve_file 7 with the path when it is not readable, and
 // ve_crypt "Decoding certificate".

@@ -1,56 +1,44 @@
 #include "verify/digest.h"
 
-#include <errno.h>
-#include <openssl/evp.h>
-#include <unistd.h>
-
 #include <array>
-
-#include "verify/openssl_owners.h"
-#include "verify/verify_exceptions.h"
+#include <cerrno>
 
 namespace VerificationToolCrypto {
 namespace {
 
-using verify_exceptions::ve_crypt;
+enum class BlockRead { kData, kEnd, kError };
 
-// Bytes read into buffer, 0 at the end of the file, -1 on a read error.
-ssize_t ReadBlock(int fd, std::array<unsigned char, kHashBlockSize>& buffer) {
+// Fills buffer with the next block; count is how much of it was read (less than a block only
+// at the end of the file). A read interrupted by a signal is taken up again where it stopped.
+BlockRead ReadBlock(std::FILE* file, std::array<unsigned char, kHashBlockSize>& buffer,
+                    std::size_t& count) {
+  count = 0;
   for (;;) {
-    ssize_t count = read(fd, buffer.data(), buffer.size());
-    if (count >= 0 || errno != EINTR) return count;
+    count += std::fread(buffer.data() + count, 1, buffer.size() - count, file);
+    if (count == buffer.size()) return BlockRead::kData;
+    if (!std::ferror(file)) return count > 0 ? BlockRead::kData : BlockRead::kEnd;
+    if (errno != EINTR) return BlockRead::kError;
+    std::clearerr(file);
   }
-}
-
-EvpMdCtxOwner NewSha1Context() {
-  EvpMdCtxOwner context(EVP_MD_CTX_new());
-  if (!context) throw ve_crypt("CryptAcquireContext failed");
-  if (EVP_DigestInit_ex(context.get(), EVP_sha1(), nullptr) != 1) {
-    throw ve_crypt("CryptCreateHash failed");
-  }
-  return context;
 }
 
 }  // namespace
 
-std::optional<std::string> HashFile(int fd) {
-  ErrorQueueCleaner cleaner;
-  EvpMdCtxOwner context = NewSha1Context();
+OpenFile OpenForHashing(const std::string& path) {
+  return OpenFile(std::fopen(path.c_str(), "rb"));
+}
+
+std::optional<std::string> HashFile(std::FILE* file) {
+  Sha1Digest digest;
   std::array<unsigned char, kHashBlockSize> buffer;
+  std::size_t count = 0;
   for (;;) {
-    ssize_t count = ReadBlock(fd, buffer);
-    if (count < 0) return std::nullopt;
-    if (count == 0) break;
-    if (EVP_DigestUpdate(context.get(), buffer.data(), static_cast<std::size_t>(count)) != 1) {
-      throw ve_crypt("CryptHashData failed");
-    }
+    BlockRead read = ReadBlock(file, buffer, count);
+    if (read == BlockRead::kError) return std::nullopt;
+    if (read == BlockRead::kEnd) break;
+    digest.Update(buffer.data(), count);
   }
-  std::array<unsigned char, EVP_MAX_MD_SIZE> digest;
-  unsigned int length = 0;
-  if (EVP_DigestFinal_ex(context.get(), digest.data(), &length) != 1) {
-    throw ve_crypt("CryptGetHashParam failed");
-  }
-  return std::string(reinterpret_cast<const char*>(digest.data()), length);
+  return digest.Finish();
 }
 
 std::string ToHex(const std::string& bytes) {
@@ -65,8 +53,8 @@ std::string ToHex(const std::string& bytes) {
   return text;
 }
 
-std::optional<std::string> FileDigest(int fd) {
-  std::optional<std::string> digest = HashFile(fd);
+std::optional<std::string> FileDigest(std::FILE* file) {
+  std::optional<std::string> digest = HashFile(file);
   if (!digest) return std::nullopt;
   return ToHex(*digest);
 }

@@ -2,7 +2,6 @@
 #include <optional>
 
 #include "verify/digest.h"
-#include "verify/scoped_fd.h"
 #include "verify/verify_tool.h"
 
 FileEntry::FileEntry(std::string path, std::uint32_t number, std::string checksum)
@@ -12,8 +11,9 @@ int FileEntry::CheckFile(const std::string& folderPrefix) const {
   // Manifests are written on Windows, where ".\name" and "./name" name the same file.
   std::string relative = path;
   std::replace(relative.begin(), relative.end(), '\\', '/');
-  auto file = VerificationToolCrypto::ScopedFd::OpenForReading(folderPrefix + relative);
-  if (!file.valid()) return 2;
+  VerificationToolCrypto::OpenFile file =
+      VerificationToolCrypto::OpenForHashing(folderPrefix + relative);
+  if (!file) return 2;
   std::optional<std::string> digest = VerificationToolCrypto::FileDigest(file.get());
   if (!digest) return 2;
   return *digest == checksum_ ? 0 : 1;

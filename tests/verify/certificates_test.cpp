@@ -7,6 +7,7 @@
 #include "support/manifest_writer.h"
 #include "support/temp_dir.h"
 #include "support/test_pki.h"
+#include "verify/certificates_openssl.h"
 #include "verify/chain.h"
 #include "verify_testing_outcome.h"
 

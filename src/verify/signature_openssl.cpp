@@ -1,12 +1,12 @@
-#include "verify/signature.h"
-
 #include <openssl/evp.h>
 #include <openssl/rsa.h>
 #include <openssl/x509.h>
 
 #include <array>
 
-#include "verify/openssl_owners.h"
+#include "verify/certificates_openssl.h"
+#include "verify/owners_openssl.h"
+#include "verify/signature.h"
 #include "verify/verify_exceptions.h"
 
 namespace VerificationToolCrypto {

@@ -1,5 +1,3 @@
-#include "verify/chain.h"
-
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
 
@@ -7,7 +5,9 @@
 #include <ctime>
 #include <iterator>
 
-#include "verify/openssl_owners.h"
+#include "verify/certificates_openssl.h"
+#include "verify/chain.h"
+#include "verify/owners_openssl.h"
 #include "verify/verify_exceptions.h"
 
 namespace VerificationToolCrypto {
