@@ -7,6 +7,7 @@
 
 #include "download/download_file.h"
 #include "download/transfer_error.h"
+#include "download/transfer_error_curl.h"
 #include "download/transfer_limits.h"
 #include "platform/fd_io_posix.h"
 #include "platform/last_error.h"
@@ -38,7 +39,9 @@ class Transfer {
   // Creates the local file for an answer without body bytes; false when refused.
   bool Finish() { return file_.valid() || Open(); }
 
-  TransferResult Result(CURLcode code) const { return {code, IsHttp(), Status(), local_errno_}; }
+  TransferResult Result(CURLcode code) const {
+    return {CurlFailureCode(code), IsHttp(), Status(), local_errno_};
+  }
 
  private:
   bool IsHttp() const {
