@@ -1,17 +1,24 @@
 #include "download/transfer_error.h"
 
-#include <curl/curl.h>
 #include <gtest/gtest.h>
 
 #include <cerrno>
 
+#include "download/transfer_error_curl.h"
 #include "platform/error_text.h"
 
 using namespace platform;
 
 TEST(TransferErrorCode, ClassifiesEveryOutcome) {
+  // What libcurl and the server said about one transfer.
+  struct Outcome {
+    CURLcode curl_code;
+    bool http;
+    long status;
+    int local_errno;
+  };
   struct Case {
-    TransferResult result;
+    Outcome outcome;
     std::uint32_t code;
   } cases[] = {
       {{CURLE_OK, true, 200, 0}, 0},
@@ -40,7 +47,9 @@ TEST(TransferErrorCode, ClassifiesEveryOutcome) {
       {{CURLE_ABORTED_BY_CALLBACK, true, 200, 0}, kErrorInternetInternalError},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(TransferErrorCode(c.result), c.code)
-        << "curl " << c.result.curl_code << " status " << c.result.status;
+    const Outcome& o = c.outcome;
+    const TransferResult result{CurlFailureCode(o.curl_code), o.http, o.status, o.local_errno};
+    EXPECT_EQ(TransferErrorCode(result), c.code)
+        << "curl " << o.curl_code << " status " << o.status;
   }
 }

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "archive/byte_source.h"
+#include "platform/fd_io_posix.h"
 
 namespace {
 
@@ -22,27 +23,11 @@ constexpr std::size_t kBufferSize = 128 * 1024;
 // Reads of at least this size, when the buffer is empty, go straight to the caller.
 constexpr std::size_t kDirectReadSize = 32 * 1024;
 
-// Reads until size bytes or the end of the file; false with errno set on a read error.
-bool ReadFully(int fd, unsigned char* buffer, std::size_t size, std::size_t& got) {
-  got = 0;
-  while (got < size) {
-    const ssize_t n = read(fd, buffer + got, size - got);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return false;
-    if (n == 0) break;
-    got += static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
 class FileByteSource : public ByteSource {
  public:
   FileByteSource(int fd, std::uint64_t size) : fd_(fd), size_(size), buffer_(kBufferSize) {}
-  ~FileByteSource() override {
-    const int saved = errno;  // closing must not replace the reason of a failure
-    close(fd_);
-    errno = saved;
-  }
+  // Closing must not replace the reason of a failure.
+  ~FileByteSource() override { platform::CloseKeepingErrno(fd_); }
   FileByteSource(const FileByteSource&) = delete;
   FileByteSource& operator=(const FileByteSource&) = delete;
 
@@ -54,7 +39,7 @@ class FileByteSource : public ByteSource {
       if (Buffered() == 0) {
         if (size - got >= kDirectReadSize) {
           std::size_t direct = 0;
-          ok = ReadFully(fd_, bytes + got, size - got, direct);
+          ok = platform::ReadFully(fd_, bytes + got, size - got, direct);
           got += direct;
           break;
         }
@@ -113,13 +98,10 @@ class FileByteSource : public ByteSource {
     std::memmove(buffer_.data(), buffer_.data() + start_, kept);
     start_ = 0;
     end_ = kept;
-    for (;;) {
-      const ssize_t n = read(fd_, buffer_.data() + end_, buffer_.size() - end_);
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) return false;
-      end_ += static_cast<std::size_t>(n);
-      return true;
-    }
+    const long n = platform::ReadSome(fd_, buffer_.data() + end_, buffer_.size() - end_);
+    if (n < 0) return false;
+    end_ += static_cast<std::size_t>(n);
+    return true;
   }
 
   int fd_;
@@ -132,12 +114,6 @@ class FileByteSource : public ByteSource {
   std::size_t end_ = 0;
 };
 
-void CloseKeepingErrno(int fd) {
-  const int saved = errno;
-  close(fd);
-  errno = saved;
-}
-
 }  // namespace
 
 std::unique_ptr<ByteSource> OpenFileByteSource(const std::filesystem::path& path) {
@@ -145,7 +121,7 @@ std::unique_ptr<ByteSource> OpenFileByteSource(const std::filesystem::path& path
   if (fd < 0) return nullptr;
   struct stat info;
   if (fstat(fd, &info) != 0) {
-    CloseKeepingErrno(fd);
+    platform::CloseKeepingErrno(fd);
     return nullptr;
   }
   if (S_ISDIR(info.st_mode)) {
@@ -155,7 +131,7 @@ std::unique_ptr<ByteSource> OpenFileByteSource(const std::filesystem::path& path
   }
   const off_t end = lseek(fd, 0, SEEK_END);
   if (end < 0 || lseek(fd, 0, SEEK_SET) != 0) {
-    CloseKeepingErrno(fd);
+    platform::CloseKeepingErrno(fd);
     return nullptr;
   }
   try {

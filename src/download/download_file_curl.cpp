@@ -1,31 +1,19 @@
-#include "download/download_file.h"
-
+// libcurl implementation; the local file is written through a POSIX descriptor.
 #include <curl/curl.h>
 #include <fcntl.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <memory>
 
+#include "download/download_file.h"
 #include "download/transfer_error.h"
+#include "download/transfer_error_curl.h"
+#include "download/transfer_limits.h"
+#include "platform/fd_io_posix.h"
 #include "platform/last_error.h"
 #include "platform/unique_fd_posix.h"
 
 namespace {
-
-constexpr long kChunkSize = 65536;
-constexpr long kDefaultTimeoutSeconds = 60;
-// A transfer slower than this for the whole time-out is treated as stalled: a server that
-// trickles a few bytes a second would otherwise hold the run for hours.
-constexpr long kLowSpeedBytesPerSecond = 1024;
-
-long TransferTimeoutSeconds() {
-  const char* text = std::getenv("ORBEC_TRANSFER_TIMEOUT");
-  if (text == nullptr) return kDefaultTimeoutSeconds;
-  char* end = nullptr;
-  long seconds = std::strtol(text, &end, 10);
-  return (end != text && *end == '\0' && seconds > 0) ? seconds : kDefaultTimeoutSeconds;
-}
 
 void InitCurlOnce() {
   static const bool initialised = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
@@ -51,7 +39,9 @@ class Transfer {
   // Creates the local file for an answer without body bytes; false when refused.
   bool Finish() { return file_.valid() || Open(); }
 
-  TransferResult Result(CURLcode code) const { return {code, IsHttp(), Status(), local_errno_}; }
+  TransferResult Result(CURLcode code) const {
+    return {CurlFailureCode(code), IsHttp(), Status(), local_errno_};
+  }
 
  private:
   bool IsHttp() const {
@@ -78,14 +68,9 @@ class Transfer {
 
   bool Write(const char* data, size_t count) {
     if (!file_.valid() && !Open()) return false;
-    for (size_t done = 0; done < count;) {
-      ssize_t written = write(file_.get(), data + done, count - done);
-      if (written < 0 && errno == EINTR) continue;
-      if (written <= 0) {
-        local_errno_ = written < 0 ? errno : EIO;
-        return false;
-      }
-      done += static_cast<size_t>(written);
+    if (!platform::WriteAll(file_.get(), data, count)) {
+      local_errno_ = errno;
+      return false;
     }
     written_ += count;
     if (progress_ != nullptr) progress_->OnProgress(total_, written_);
@@ -109,7 +94,7 @@ void Configure(CURL* curl, const std::string& url, Transfer& transfer) {
   curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
   curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 10L);
   curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, kChunkSize);
+  curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, kTransferChunkSize);
   curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, timeout);
   curl_easy_setopt(curl, CURLOPT_SERVER_RESPONSE_TIMEOUT, timeout);
   curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, kLowSpeedBytesPerSecond);
