@@ -14,6 +14,7 @@ packages=(
   qemu-system-x86 iproute2 util-linux
   nginx time
   g++-mingw-w64-x86-64
+  syslinux-utils
 )
 
 missing=()

@@ -24,6 +24,8 @@ std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& argu
       line.verbosity = 2;
     } else if (option == "-q") {
       line.verbosity = 0;
+    } else if (option == "-u") {
+      line.hybrid = true;
     } else {
       return std::nullopt;
     }
@@ -50,6 +52,9 @@ void PrintUsage(platform::Console& console, const VersionLookup& lookup) {
         "    -d <url>  URL to download the Linux distribution (default: from Kavero)\n");
   Print(console, Stream::kOut, "    -q        quiet (no output)\n");
   Print(console, Stream::kOut, "    -v        verbose output\n");
+  Print(console, Stream::kOut,
+        "    -u        the image also boots from a USB drive (needs isohybrid, package "
+        "syslinux-utils)\n");
 }
 
 int RunOrbec(const std::vector<std::string>& arguments, PipelineOps& ops,
@@ -61,7 +66,11 @@ int RunOrbec(const std::vector<std::string>& arguments, PipelineOps& ops,
       return 1;
     }
     if (line->verbosity != 0) PrintBanner(console, lookup);
-    return BuildImage(line->output, line->distribution_url, line->verbosity, ops, console) ? 0 : 1;
+    ImageOptions options;
+    options.hybrid = line->hybrid;
+    return BuildImage(line->output, line->distribution_url, line->verbosity, ops, console, options)
+               ? 0
+               : 1;
   } catch (const std::bad_alloc&) {
     Print(console, Stream::kErr, "Exception: code 0x%08x\n", 0x8007000eU);
   } catch (...) {

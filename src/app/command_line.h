@@ -14,6 +14,7 @@ struct CommandLine {
   std::string output;
   std::optional<std::string> distribution_url;
   int verbosity = 1;
+  bool hybrid = false;  // -u: the image also boots from a USB drive
 };
 
 // The arguments after the program name; nullopt when usage must be shown.

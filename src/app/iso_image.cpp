@@ -1,6 +1,8 @@
 #include "app/iso_image.h"
 
 #include <cerrno>
+#include <cstring>
+#include <fstream>
 #include <optional>
 
 #include "platform/error_text.h"
@@ -14,6 +16,16 @@ using platform::Stream;
 namespace {
 
 constexpr const char* kImageName = "orbe.iso";
+constexpr const char* kBootImage = "slax/boot/isolinux.bin";
+#ifdef _WIN32
+constexpr const char* kHybridProgram = "isohybrid.exe";
+#else
+constexpr const char* kHybridProgram = "isohybrid";
+#endif
+// An isolinux.bin that can also start from a hard disk's master boot record carries this
+// number (0x7078c0fb, little-endian) at byte 64; isohybrid needs it.
+constexpr unsigned char kHybridSignature[] = {0xfb, 0xc0, 0x78, 0x70};
+constexpr std::size_t kHybridSignatureOffset = 64;
 
 struct IsoProgram {
   std::string path;
@@ -31,6 +43,47 @@ std::optional<IsoProgram> FindIsoProgram() {
   return std::nullopt;
 }
 
+bool HasHybridSignature(const std::string& boot_image) {
+  std::ifstream file(boot_image, std::ios::binary);
+  char bytes[kHybridSignatureOffset + sizeof kHybridSignature];
+  return file.read(bytes, sizeof bytes) &&
+         std::memcmp(bytes + kHybridSignatureOffset, kHybridSignature, sizeof kHybridSignature) ==
+             0;
+}
+
+// Gives the image in the work folder a master boot record and partition table with isohybrid,
+// so that it also boots when written to a USB drive; the CD boot stays as it is.
+bool MakeHybrid(const std::string& work_folder, platform::Console& console) {
+  std::optional<std::string> program = platform::FindProgramOnPath(kHybridProgram);
+  int exit_code = 0;
+  bool started = false;
+  if (!program) {
+    platform::SetLastError(ENOENT);
+  } else if (HasHybridSignature(work_folder + "/" + kBootImage)) {
+    console.Flush();
+    started = platform::RunProcess(*program, {kHybridProgram, kImageName}, work_folder, exit_code);
+  } else {
+    Print(console, Stream::kErr,
+          "Cannot make the image boot from a USB drive: %s has no hybrid signature (the "
+          "isolinux.bin of the package isolinux has one)\n",
+          kBootImage);
+    return false;
+  }
+  if (!started) {
+    std::string reason = platform::LastErrorText();
+    Print(console, Stream::kErr,
+          "Failed to launch isohybrid: %s (it comes with the package syslinux-utils)\n",
+          reason.c_str());
+    return false;
+  }
+  if (exit_code != 0) {
+    Print(console, Stream::kErr, "isohybrid failed with exit code %lu\n",
+          static_cast<unsigned long>(exit_code));
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 std::vector<std::string> IsoProgramArguments(const std::string& label, int verbosity) {
@@ -43,7 +96,7 @@ std::vector<std::string> IsoProgramArguments(const std::string& label, int verbo
           "-boot-load-size",
           "4",
           "-b",
-          "slax/boot/isolinux.bin",
+          kBootImage,
           "-c",
           "slax/boot/isolinux.boot",
           "-o",
@@ -56,7 +109,8 @@ std::vector<std::string> IsoProgramArguments(const std::string& label, int verbo
 }
 
 bool CreateIsoImage(const std::string& work_folder, const std::string& output,
-                    const std::string& label, int verbosity, platform::Console& console) {
+                    const std::string& label, int verbosity, bool hybrid,
+                    platform::Console& console) {
   std::optional<IsoProgram> program = FindIsoProgram();
   int exit_code = 0;
   bool started = false;
@@ -80,6 +134,7 @@ bool CreateIsoImage(const std::string& work_folder, const std::string& output,
           static_cast<unsigned long>(exit_code));
     return false;
   }
+  if (hybrid && !MakeHybrid(work_folder, console)) return false;
   if (!platform::MoveFileReplace(work_folder + "/" + kImageName, output)) {
     Print(console, Stream::kErr, "MoveFile failed with error code %d\n",
           static_cast<int>(platform::GetLastError()));

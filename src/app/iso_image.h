@@ -11,7 +11,9 @@
 // the image "orbe.iso" in the work folder, the label as application and volume id.
 std::vector<std::string> IsoProgramArguments(const std::string& label, int verbosity);
 
-// Runs the ISO program in the work folder and moves the image to the output path. Prints
-// its own failure messages.
+// Runs the ISO program in the work folder, with hybrid also isohybrid on the image (it then
+// boots from a USB drive too), and moves the image to the output path. Prints its own failure
+// messages.
 bool CreateIsoImage(const std::string& work_folder, const std::string& output,
-                    const std::string& label, int verbosity, platform::Console& console);
+                    const std::string& label, int verbosity, bool hybrid,
+                    platform::Console& console);

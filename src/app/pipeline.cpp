@@ -123,7 +123,8 @@ bool Run::Identities(const std::string& slax, const std::string& version) {
 }  // namespace
 
 bool BuildImage(const std::string& output, const std::optional<std::string>& distribution_url,
-                int verbosity, PipelineOps& ops, platform::Console& console) {
+                int verbosity, PipelineOps& ops, platform::Console& console,
+                const ImageOptions& options) {
   std::string full_output;
   if (!ops.ExpandOutputPath(output, full_output)) {
     std::string reason = platform::LastErrorText();
@@ -167,7 +168,8 @@ bool BuildImage(const std::string& output, const std::optional<std::string>& dis
   }
   run.Say("Creating the ISO image: %s...\n", output.c_str());
   if (!ops.CreateIsoImage(work.path(), full_output,
-                          platform::FormatText("ORBE %s", version.c_str()), verbosity)) {
+                          platform::FormatText("ORBE %s", version.c_str()), verbosity,
+                          options.hybrid)) {
     return false;
   }
   new_output.Keep();

@@ -13,4 +13,5 @@ inline constexpr const char* kWorkFolderName = "KaveroBootableAvTempFolder";
 // distribution source, unverified. Prints its own messages; true when the image stands at
 // the output path.
 bool BuildImage(const std::string& output, const std::optional<std::string>& distribution_url,
-                int verbosity, PipelineOps& ops, platform::Console& console);
+                int verbosity, PipelineOps& ops, platform::Console& console,
+                const ImageOptions& options = {});

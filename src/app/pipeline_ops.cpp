@@ -65,8 +65,8 @@ bool RealPipelineOps::DownloadAndVerify(const DownloadRequest& request, int verb
 }
 
 bool RealPipelineOps::CreateIsoImage(const std::string& work_folder, const std::string& output,
-                                     const std::string& label, int verbosity) {
-  return ::CreateIsoImage(work_folder, output, label, verbosity, console_);
+                                     const std::string& label, int verbosity, bool hybrid) {
+  return ::CreateIsoImage(work_folder, output, label, verbosity, hybrid, console_);
 }
 
 bool RealPipelineOps::UntarArchive(const std::string& archive, const std::string& destination,

@@ -12,6 +12,11 @@
 #include "platform/folder_lock.h"
 #include "platform/interrupt.h"
 
+// What the user asked of the image beyond the defaults.
+struct ImageOptions {
+  bool hybrid = false;  // also bootable from a USB drive (isohybrid)
+};
+
 // One call of DownloadAndVerify: what to fetch, whether to verify it, where to put it.
 struct DownloadRequest {
   std::string base_url;
@@ -46,7 +51,7 @@ class PipelineOps {
   // These print their own failure messages.
   virtual bool DownloadAndVerify(const DownloadRequest& request, int verbosity) = 0;
   virtual bool CreateIsoImage(const std::string& work_folder, const std::string& output,
-                              const std::string& label, int verbosity) = 0;
+                              const std::string& label, int verbosity, bool hybrid) = 0;
 
   // Failure leaves the reason in errno; nothing printed.
   virtual bool UntarArchive(const std::string& archive, const std::string& destination,
@@ -71,7 +76,7 @@ class RealPipelineOps : public PipelineOps {
   void RemoveNewOutputFile(const std::string& path) override;
   bool DownloadAndVerify(const DownloadRequest& request, int verbosity) override;
   bool CreateIsoImage(const std::string& work_folder, const std::string& output,
-                      const std::string& label, int verbosity) override;
+                      const std::string& label, int verbosity, bool hybrid) override;
   bool UntarArchive(const std::string& archive, const std::string& destination,
                     IFileProgressCallback* progress) override;
   void DeleteFile(const std::string& path) override;

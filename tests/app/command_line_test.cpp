@@ -24,7 +24,9 @@ const std::string kUsage =
     "Options:\n"
     "    -d <url>  URL to download the Linux distribution (default: from Kavero)\n"
     "    -q        quiet (no output)\n"
-    "    -v        verbose output\n";
+    "    -v        verbose output\n"
+    "    -u        the image also boots from a USB drive (needs isohybrid, package "
+    "syslinux-utils)\n";
 
 struct Parsed {
   std::vector<std::string> arguments;
@@ -61,6 +63,13 @@ TEST(ParseCommandLine, OptionsAreWholeCaseSensitiveAndTheLastArgumentIsTheOutput
     EXPECT_EQ(line->verbosity, c.verbosity) << where;
     EXPECT_EQ(line->distribution_url, c.url) << where;
   }
+}
+
+TEST(ParseCommandLine, MinusUAsksForAnImageThatAlsoBootsFromUsb) {
+  EXPECT_TRUE(ParseCommandLine({"-u", "-q", "out.iso"})->hybrid);
+  EXPECT_FALSE(ParseCommandLine({"-q", "out.iso"})->hybrid);
+  EXPECT_FALSE(ParseCommandLine({"-u"})->hybrid) << "the last argument is the output file";
+  EXPECT_FALSE(ParseCommandLine({"-U", "out.iso"}));
 }
 
 TEST(PrintBanner, NeedsAllThreeValuesAndThreeVersionNumbers) {

@@ -48,8 +48,9 @@ class FakePipelineOps : public PipelineOps {
     return Step("download " + request.file_name.value_or("") + " " + std::to_string(verbosity));
   }
   bool CreateIsoImage(const std::string& work, const std::string& output, const std::string& label,
-                      int verbosity) override {
-    return Step("iso " + work + " " + output + " [" + label + "] " + std::to_string(verbosity));
+                      int verbosity, bool hybrid) override {
+    return Step("iso " + work + " " + output + " [" + label + "] " + std::to_string(verbosity) +
+                (hybrid ? " hybrid" : ""));
   }
   bool UntarArchive(const std::string& archive, const std::string& destination,
                     IFileProgressCallback* progress) override {

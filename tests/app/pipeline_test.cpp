@@ -93,6 +93,14 @@ TEST_F(PipelineTest, FetchesEachComponentFromItsPlaceWithItsManifest) {
             std::string::npos);
 }
 
+TEST_F(PipelineTest, AHybridImageIsAskedOfTheIsoStep) {
+  ImageOptions options;
+  options.hybrid = true;
+  ASSERT_TRUE(BuildImage("out.iso", std::nullopt, 1, ops_, console_, options));
+  EXPECT_EQ(ops_.calls[ops_.calls.size() - 3],
+            "iso " + kWork + " /full/out.iso [ORBE 2026.12.07] 1 hybrid");
+}
+
 TEST_F(PipelineTest, AGivenDistributionUrlIsFetchedWholeWithoutManifest) {
   ASSERT_TRUE(Build(1, "ftp://host/some/other-name.tar"));
   const DownloadRequest& dist = ops_.downloads[0];

@@ -186,6 +186,47 @@ TEST_F(EndToEnd, IsoProgramFailures) {
   EXPECT_EQ(missing.err, "Failed to launch mkisofs: No such file or directory\n");
 }
 
+// -u: the image gets a master boot record and a partition table (it also boots from a USB
+// drive) and stays a bootable ISO 9660 image.
+TEST_F(EndToEnd, AnImageThatAlsoBootsFromAUsbDrive) {
+  RunResult run = Run({"-q", "-u", "out.iso"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(ToolErrors(run.err), "");
+  const std::string image = ReadFileBytes(Output());
+  ASSERT_GT(image.size(), 512u);
+  EXPECT_EQ(image.substr(510, 2), "\x55\xaa") << "no master boot record";
+  EXPECT_EQ(static_cast<unsigned char>(image[446]), 0x80) << "no active partition";
+  auto facts = InspectIso(Output());
+  ASSERT_TRUE(facts);
+  EXPECT_EQ(facts->volume_id, "ORBE 2026.12.07");
+  EXPECT_NE(facts->el_torito.find("-no-emul-boot"), std::string::npos);
+}
+
+// What -u needs: the isohybrid program, and a boot image that can start from a disk.
+TEST_F(EndToEnd, AHybridImageFailsClearlyWithoutWhatItNeeds) {
+  fs::path bin = dir_.path() / "bin";
+  fs::create_directories(bin);
+  fs::create_symlink("/usr/bin/xorriso", bin / "xorriso");
+  RunResult missing = Run({"-q", "-u", "new.iso"}, {{"PATH", bin.string()}});
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_EQ(missing.err,
+            "Failed to launch isohybrid: No such file or directory (it comes with the package "
+            "syslinux-utils)\n");
+
+  std::string tar = Mirror::DistributionTar();
+  const std::size_t boot = tar.find(ReadFileBytes("/usr/lib/ISOLINUX/isolinux.bin"));
+  ASSERT_NE(boot, std::string::npos);
+  tar[boot + 64] ^= 1;  // the hybrid signature
+  fs::create_directories(mirror_ / "other");
+  WriteFileBytes(mirror_ / "other/cd-only.tar", tar);
+  RunResult cd_only = Run({"-q", "-u", "-d", server_->url() + "/other/cd-only.tar", "new.iso"});
+  EXPECT_EQ(cd_only.status, 1);
+  EXPECT_EQ(ToolErrors(cd_only.err),
+            "Cannot make the image boot from a USB drive: slax/boot/isolinux.bin has no hybrid "
+            "signature (the isolinux.bin of the package isolinux has one)\n");
+  EXPECT_FALSE(fs::exists(dir_.path() / "run/new.iso"));
+}
+
 TEST_F(EndToEnd, AnOutputInAMissingFolderFailsBeforeAnyRequest) {
   RunResult run = Run({"missing/out.iso"});
   EXPECT_EQ(run.status, 1);
