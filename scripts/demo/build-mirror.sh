@@ -15,16 +15,31 @@
 #
 # The distribution tar holds only directories and regular files, each directory before its
 # content, with short relative names (no ustar name prefix), so the simplest tar reader
-# unpacks it. The booted system prints "ORBEC-DEMO-BOOT-OK" on the serial console and powers
-# off; scripts/demo/boot-test.sh looks for that line.
+# unpacks it.
 #
-# The kernel is taken out of Debian's linux-image package (apt-get download + dpkg-deb,
-# never installed) and kept in the cache folder $ORBEC_DEMO_CACHE (default
+# The booted system checks the medium it was booted from: it mounts the CD (/dev/sr0) or the
+# disk (/dev/sda, /dev/sda1), compares the SHA-1 of the product tar, vdl.zip and, when the
+# image has one, ide_<version>.zip with the files this script served, and the volume label
+# with "ORBE <version>". It prints one "ORBEC-CHECK ..." line per check on the serial
+# console, then "ORBEC-DEMO-BOOT-OK" when every check passed or "ORBEC-DEMO-BOOT-FAILED"
+# when one did not, and powers off; scripts/demo/boot-test.sh looks for these lines. The
+# expected values are written into the initramfs here, inside the signed distribution: an
+# isolinux boot takes its kernel command line from the image under test, so nothing outside
+# the image could hand them in there, and the image cannot vouch for itself.
+#
+# The kernel and the driver modules the checks need (ATA, SCSI CD and disk, ISO 9660, and
+# what they depend on) are taken out of Debian's linux-image package (apt-get download +
+# dpkg-deb, never installed) and kept in the cache folder $ORBEC_DEMO_CACHE (default
 # ${XDG_CACHE_HOME:-~/.cache}/orbec-demo). ORBEC_DEMO_KERNEL=<vmlinuz> uses a given kernel
-# instead. isolinux, syslinux-common and busybox-static must be installed.
+# instead, with ORBEC_DEMO_MODULES=<tar> holding its modules as lib/modules/<release>/...
+# unless the kernel has those drivers built in. isolinux, syslinux-common and busybox-static
+# must be installed.
 set -euo pipefail
 
 readonly marker=ORBEC-DEMO-BOOT-OK
+readonly fail_marker=ORBEC-DEMO-BOOT-FAILED
+# The drivers that the booted system loads to reach its medium, when they are modules.
+readonly boot_modules="ata_piix sr_mod sd_mod isofs"
 # Fixed time stamp for every generated file, so that reruns give identical archives.
 readonly epoch=1767225600 # 2026-01-01 00:00:00 UTC
 
@@ -79,7 +94,41 @@ kernel_package() {
   printf '%s' "$pkg"
 }
 
-# Prints the path of a cached kernel image, downloading its package when needed.
+# Prints the name a module is known by: its file name without ".ko", "-" read as "_".
+module_name() { # path-or-name
+  local name=${1##*/}
+  name=${name%.ko}
+  printf '%s' "${name//-/_}"
+}
+
+# Extracts the modules named in $boot_modules, and every module they depend on (read from
+# each module's own "depends=" entry), from the kernel package <deb> into <dir>.
+extract_modules() { # deb dir
+  local deb=$1 dir=$2 index=$tmp/ko-index wanted=$boot_modules have=" " name path dep
+  dpkg-deb -c "$deb" | awk '$NF ~ /\.ko$/ { print $NF }' >"$index"
+  while [ -n "$wanted" ]; do
+    local paths=()
+    for name in $wanted; do
+      path=$(while read -r p; do
+        [ "$(module_name "$p")" = "$name" ] && printf '%s' "$p" && break
+      done <"$index")
+      [ -n "$path" ] || die "the kernel package has no module $name"
+      paths+=("$path")
+      have+="$name "
+    done
+    dpkg-deb --fsys-tarfile "$deb" | tar -x -C "$dir" "${paths[@]}"
+    wanted=
+    for path in "${paths[@]}"; do
+      for dep in $(tr '\0' '\n' <"$dir/$path" | sed -n 's/^depends=//p' | tr ',' ' '); do
+        dep=$(module_name "$dep")
+        case "$have $wanted " in *" $dep "*) ;; *) wanted+=" $dep" ;; esac
+      done
+    done
+  done
+}
+
+# Prints the path of a cached kernel image, downloading its package when needed. Its
+# modules are in the tar beside it (<name>.modules.tar), when the cache has them.
 kernel_image() {
   if [ -n "${ORBEC_DEMO_KERNEL:-}" ]; then
     [ -f "$ORBEC_DEMO_KERNEL" ] || die "ORBEC_DEMO_KERNEL=$ORBEC_DEMO_KERNEL is not a file"
@@ -96,11 +145,11 @@ kernel_image() {
     return
   fi
   cached=$cache/$pkg.vmlinuz
-  if [ ! -f "$cached" ]; then
+  if [ ! -f "$cached" ] || [ ! -f "$cache/$pkg.modules.tar" ]; then
     mkdir -p "$cache"
     dl=$tmp/deb
     mkdir -p "$dl"
-    echo "Downloading $pkg (kernel only; nothing is installed)..." >&2
+    echo "Downloading $pkg (kernel and a few modules only; nothing is installed)..." >&2
     (cd "$dl" && apt-get download -q=2 -o APT::Sandbox::User="$(id -un)" "$pkg" >&2)
     deb=$(find "$dl" -maxdepth 1 -name '*.deb' | head -n 1)
     [ -n "$deb" ] || die "apt-get download $pkg gave no package"
@@ -109,6 +158,9 @@ kernel_image() {
     local image
     image=$(find "$dl/x/boot" -maxdepth 1 -name 'vmlinuz-*' | head -n 1)
     [ -n "$image" ] || die "$pkg holds no /boot/vmlinuz-*"
+    extract_modules "$deb" "$dl/x"
+    tar -C "$dl/x" -cf "$cache/$pkg.modules.tar.part" lib
+    mv -f -- "$cache/$pkg.modules.tar.part" "$cache/$pkg.modules.tar"
     cp -- "$image" "$cached.part"
     mv -f -- "$cached.part" "$cached"
     rm -rf -- "$dl"
@@ -116,16 +168,40 @@ kernel_image() {
   printf '%s' "$cached"
 }
 
-# Writes a gzip-compressed cpio (newc) initramfs holding a static busybox and an /init that
-# prints the marker on the console and powers the machine off.
-make_initramfs() { # output
-  local root=$tmp/initramfs
+# Prints the module tar that goes with <kernel>, or nothing when there is none.
+kernel_modules() { # kernel
+  if [ -n "${ORBEC_DEMO_KERNEL:-}" ]; then
+    if [ -n "${ORBEC_DEMO_MODULES:-}" ]; then
+      [ -f "$ORBEC_DEMO_MODULES" ] || die "ORBEC_DEMO_MODULES=$ORBEC_DEMO_MODULES is not a file"
+      printf '%s' "$ORBEC_DEMO_MODULES"
+    fi
+  elif [ -f "${1%.vmlinuz}.modules.tar" ]; then
+    printf '%s' "${1%.vmlinuz}.modules.tar"
+  fi
+}
+
+# Writes a gzip-compressed cpio (newc) initramfs holding a static busybox, the modules of
+# <modules-tar> (may be empty) with their modules.dep, the expected values of <expected> and
+# an /init that checks the boot medium against them, prints the outcome on the console and
+# powers the machine off.
+make_initramfs() { # output modules-tar expected
+  local root=$tmp/initramfs release
   mkdir -p "$root/bin" "$root/dev" "$root/proc" "$root/sys" "$root/sbin" "$root/usr/bin" \
-    "$root/usr/sbin"
+    "$root/usr/sbin" "$root/etc" "$root/medium"
   cp -- "$busybox" "$root/bin/busybox"
   chmod 0755 "$root/bin/busybox"
-  cat >"$root/init" <<EOF
-#!/bin/busybox sh
+  if [ -n "$2" ]; then
+    tar -xf "$2" -C "$root"
+    for release in "$root"/lib/modules/*; do
+      "$busybox" depmod -b "$root" "${release##*/}"
+      for f in "$release"/modules.*; do LC_ALL=C sort -o "$f" "$f"; done
+    done
+  fi
+  cp -- "$3" "$root/etc/orbec-expected"
+  {
+    printf '#!/bin/busybox sh\nok_marker=%s\nfail_marker=%s\nmodules="%s"\n' \
+      "$marker" "$fail_marker" "$boot_modules"
+    cat <<'EOF'
 export PATH=/sbin:/usr/sbin:/bin:/usr/bin
 /bin/busybox --install -s
 mount -t devtmpfs devtmpfs /dev 2>/dev/null
@@ -134,10 +210,68 @@ exec </dev/console >/dev/console 2>&1
 mount -t proc proc /proc
 mount -t sysfs sysfs /sys
 echo
-echo "$marker kernel \$(uname -r)"
+for m in $modules; do modprobe "$m" 2>/dev/null; done
+# The drivers find the drives in the background: wait up to 30 s for one to mount.
+medium=
+tries=0
+while [ -z "$medium" ] && [ "$tries" -lt 60 ]; do
+  for dev in /dev/sr0 /dev/sda /dev/sda1; do
+    if [ -b "$dev" ] && mount -t iso9660 -o ro "$dev" /medium 2>/dev/null; then
+      medium=$dev
+      break
+    fi
+  done
+  [ -n "$medium" ] || sleep 0.5
+  tries=$((tries + 1))
+done
+failed=0
+say() { echo "ORBEC-CHECK $*"; }
+if [ -z "$medium" ]; then
+  say "medium NOT FOUND (no ISO 9660 file system on /dev/sr0, /dev/sda or /dev/sda1)"
+  failed=1
+else
+  # The volume identifier: 32 bytes at offset 40 of the primary volume descriptor (sector 16).
+  label=$(dd if="$medium" bs=2048 skip=16 count=1 2>/dev/null | dd bs=1 skip=40 count=32     2>/dev/null | sed 's/ *$//')
+  say "medium $medium label '$label'"
+  tab=$(printf '	')
+  while IFS=$tab read -r kind value file; do
+    case $kind in
+      label)
+        if [ "$label" = "$value" ]; then
+          say "label OK"
+        else
+          say "label MISMATCH (expected '$value')"
+          failed=1
+        fi
+        ;;
+      required | optional)
+        if [ ! -f "/medium/$file" ]; then
+          if [ "$kind" = required ]; then
+            say "$file MISSING"
+            failed=1
+          else
+            say "$file absent (allowed)"
+          fi
+        elif [ "$(sha1sum <"/medium/$file" | cut -d ' ' -f 1)" = "$value" ]; then
+          say "$file OK"
+        else
+          say "$file MISMATCH"
+          failed=1
+        fi
+        ;;
+    esac
+  done </etc/orbec-expected
+  umount /medium
+fi
+if [ "$failed" -eq 0 ]; then
+  echo "$ok_marker kernel $(uname -r)"
+else
+  echo "$fail_marker"
+fi
 sync
 poweroff -f
 EOF
+  } >"$root/init"
   chmod 0755 "$root/init"
   find "$root" -exec touch -h -d "@$epoch" {} +
   (cd "$root" && find . -mindepth 1 | LC_ALL=C sort |
@@ -167,14 +301,15 @@ with zipfile.ZipFile(out, "w", zipfile.ZIP_DEFLATED) as z:
 PY
 }
 
-build_distribution() { # output-tar
-  local dist=$tmp/dist kernel
+build_distribution() { # output-tar expected
+  local dist=$tmp/dist kernel modules
   kernel=$(kernel_image)
+  modules=$(kernel_modules "$kernel")
   mkdir -p "$dist/isolinux" "$dist/slax/boot" "$dist/slax/tools/WIN"
   cp -- "$isolinux_bin" "$dist/slax/boot/isolinux.bin"
   cp -- "$ldlinux_c32" "$dist/isolinux/ldlinux.c32"
   cp -- "$kernel" "$dist/slax/boot/vmlinuz"
-  make_initramfs "$dist/slax/boot/initrd.gz"
+  make_initramfs "$dist/slax/boot/initrd.gz" "$modules" "$2"
   # Empty stand-in for the boot catalog, which the image program writes under this name.
   : >"$dist/slax/boot/isolinux.boot"
   # The isolinux.bin loaded from slax/boot reads its module and this file from /isolinux.
@@ -212,10 +347,6 @@ prod_dir=$out/kavero/products/full/OEM/Lumo/current/unix
 data_dir=$out/kavero/products/full/OEM/Lumo/data
 mkdir -p "$dist_dir" "$prod_dir" "$data_dir"
 
-build_distribution "$dist_dir/KaveroLive-SLAX.tar"
-bash "$here/sign-manifest.sh" "$pki" "$dist_dir/KaveroLive-SLAX.tar" \
-  "$dist_dir/KaveroLive-SLAX_manifest.dat"
-
 build_product "$prod_dir/linux.intel.libc6.glibc.2.2.tar"
 bash "$here/sign-manifest.sh" "$pki" "$prod_dir/linux.intel.libc6.glibc.2.2.tar" \
   "$prod_dir/linux.intel.libc6.glibc.2.2.manifest"
@@ -225,5 +356,19 @@ zip_of "$data_dir/vdl.zip" \
   vdf/vbase000.vdf "Kavero demo virus definitions $version"$'\n'
 zip_of "$data_dir/ide_$version.zip" \
   "ide_$version.dat" "Kavero demo identity update for $version"$'\n'
+
+# What the booted system expects on its medium: the files above, as this mirror serves them.
+sha1_of() { sha1sum -- "$1" | cut -d ' ' -f 1; }
+{
+  printf 'label\tORBE %s\n' "$version"
+  printf 'required\t%s\tslax/linux.intel.libc6.glibc.2.2.tar\n' \
+    "$(sha1_of "$prod_dir/linux.intel.libc6.glibc.2.2.tar")"
+  printf 'required\t%s\tslax/vdl.zip\n' "$(sha1_of "$data_dir/vdl.zip")"
+  printf 'optional\t%s\tslax/ide_%s.zip\n' "$(sha1_of "$data_dir/ide_$version.zip")" "$version"
+} >"$tmp/expected"
+
+build_distribution "$dist_dir/KaveroLive-SLAX.tar" "$tmp/expected"
+bash "$here/sign-manifest.sh" "$pki" "$dist_dir/KaveroLive-SLAX.tar" \
+  "$dist_dir/KaveroLive-SLAX_manifest.dat"
 
 echo "Demo mirror content for version \"$version\" is in $out" >&2

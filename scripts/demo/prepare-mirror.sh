@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # Makes the demo mirror content of a build once, in <build-dir>/demo-mirror, signed with the
-# build's PKI, and prints its path. Made again when the build's PKI is newer.
+# build's PKI, and prints its path. Made again when the build's PKI or build-mirror.sh is
+# newer, so that a changed demo system reaches the boot test.
 #   prepare-mirror.sh <build-dir>
 set -euo pipefail
 
 build=$(cd "${1:?usage: prepare-mirror.sh <build-dir>}" && pwd)
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 mirror=$build/demo-mirror
-if [ ! -f "$mirror/.complete" ] || [ "$build/pki/signer.crt" -nt "$mirror/.complete" ]; then
+if [ ! -f "$mirror/.complete" ] || [ "$build/pki/signer.crt" -nt "$mirror/.complete" ] ||
+  [ "$here/build-mirror.sh" -nt "$mirror/.complete" ]; then
   rm -rf "$mirror"
   bash "$here/build-mirror.sh" "$build/pki" "$mirror" >&2
   touch "$mirror/.complete"

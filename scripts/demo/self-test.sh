@@ -8,9 +8,12 @@
 #     through another PKI;
 #  3. unpacks the distribution as orbec does, adds the product and the data archives, runs
 #     the image program with orbec's arguments and checks the El Torito boot record;
-#  4. boots the image with boot-test.sh (must reach the marker), then shows that boot-test.sh
-#     fails for an image that panics (QEMU stops early) and for one that never boots (time
-#     limit), leaving no QEMU process and no temporary file behind.
+#  4. boots the image with boot-test.sh (must reach the marker), and as a disk once isohybrid
+#     gave it a boot record (must reach the marker too), then shows that boot-test.sh fails
+#     for the image with other virus data put in after the run (the booted system's check),
+#     for the plain image booted as a disk (no boot record), for an image that panics (QEMU
+#     stops early) and for one that never boots (time limit), leaving no QEMU process and no
+#     temporary file behind.
 # Prints the sizes and times measured. Exit 0 when every check passed.
 set -euo pipefail
 
@@ -125,6 +128,35 @@ else
 fi
 boot_s=$((SECONDS - t0))
 
+# The same image made bootable from a disk, as orbec -u makes it.
+disk_s=skipped
+if command -v isohybrid >/dev/null; then
+  cp -- "$work/orbe.iso" "$tmp/hybrid.iso"
+  isohybrid "$tmp/hybrid.iso"
+  t0=$SECONDS
+  if bash "$here/boot-test.sh" --disk "$tmp/hybrid.iso" "$limit"; then
+    pass "boot from a disk to the marker"
+  else
+    fail "boot from a disk to the marker"
+  fi
+  disk_s="$((SECONDS - t0)) s"
+else
+  echo "skip boot from a disk: isohybrid is missing (Debian package syslinux-utils)"
+fi
+expect_problem "QEMU stopped after" bash "$here/boot-test.sh" --disk "$work/orbe.iso" "$limit"
+
+# Other virus data, of the same version, put into the image after the run.
+swapped=$tmp/swapped
+cp -a -- "$work" "$swapped"
+rm -f -- "$swapped/orbe.iso"
+python3 -c 'import sys, zipfile
+with zipfile.ZipFile(sys.argv[1], "w") as z:
+    z.writestr("virusDataVersion.txt", sys.argv[2] + "\n")
+    z.writestr("vdf/vbase000.vdf", "other virus definitions\n")' "$swapped/slax/vdl.zip" "$version"
+make_iso "$swapped" "$tmp/swapped.iso"
+expect_problem "ORBEC-CHECK slax/vdl.zip MISMATCH" \
+  bash "$here/boot-test.sh" "$tmp/swapped.iso" "$limit"
+
 panic=$tmp/panic
 cp -a -- "$work" "$panic"
 rm -f -- "$panic/orbe.iso"
@@ -149,7 +181,7 @@ else
 fi
 
 echo "distribution tar: $(stat -c %s "$dist_tar") bytes; image: $(stat -c %s "$work/orbe.iso") bytes"
-echo "mirror build: ${build_s} s; boot to the marker (QEMU, TCG): ${boot_s} s"
+echo "mirror build: ${build_s} s; boot to the marker (QEMU, TCG): ${boot_s} s, from a disk: ${disk_s}"
 if [ "$failures" -ne 0 ]; then
   echo "$failures check(s) failed" >&2
   exit 1
