@@ -12,3 +12,10 @@ trap 'rm -rf -- "$work"' EXIT
 TMPDIR=$work "$source_dir/scripts/demo/build-image.sh" "$build" "$work/boot.iso" -q
 test ! -e "$work/KaveroBootableAvTempFolder"
 "$source_dir/scripts/demo/boot-test.sh" "$work/boot.iso" 400
+
+# With -u the image also boots as a raw hard disk (a USB drive written with dd), and still
+# as a CD.
+TMPDIR=$work "$source_dir/scripts/demo/build-image.sh" "$build" "$work/usb.iso" -q -u
+test ! -e "$work/KaveroBootableAvTempFolder"
+"$source_dir/scripts/demo/boot-test.sh" --disk "$work/usb.iso" 400
+"$source_dir/scripts/demo/boot-test.sh" "$work/usb.iso" 400
