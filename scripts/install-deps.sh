@@ -9,6 +9,7 @@ packages=(
   clang-14 libclang-rt-14-dev
   libcurl4-openssl-dev libssl-dev openssl libzip-dev zip unzip
   python3 python3-pyftpdlib
+  dpkg-dev file man-db lintian
   xorriso
   isolinux syslinux-common busybox-static cpio
   qemu-system-x86 iproute2 util-linux
