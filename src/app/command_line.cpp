@@ -26,6 +26,9 @@ std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& argu
       line.verbosity = 0;
     } else if (option == "-u") {
       line.hybrid = true;
+    } else if (option == "-c") {
+      if (i + 1 == last) return std::nullopt;
+      line.cache_folder = arguments[++i];
     } else {
       return std::nullopt;
     }
@@ -55,6 +58,8 @@ void PrintUsage(platform::Console& console, const VersionLookup& lookup) {
   Print(console, Stream::kOut,
         "    -u        the image also boots from a USB drive (needs isohybrid, package "
         "syslinux-utils)\n");
+  Print(console, Stream::kOut,
+        "    -c <dir>  keep verified downloads in this folder and reuse them in later runs\n");
 }
 
 int RunOrbec(const std::vector<std::string>& arguments, PipelineOps& ops,
@@ -68,6 +73,7 @@ int RunOrbec(const std::vector<std::string>& arguments, PipelineOps& ops,
     if (line->verbosity != 0) PrintBanner(console, lookup);
     ImageOptions options;
     options.hybrid = line->hybrid;
+    options.cache_folder = line->cache_folder;
     return BuildImage(line->output, line->distribution_url, line->verbosity, ops, console, options)
                ? 0
                : 1;

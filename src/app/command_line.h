@@ -14,7 +14,8 @@ struct CommandLine {
   std::string output;
   std::optional<std::string> distribution_url;
   int verbosity = 1;
-  bool hybrid = false;  // -u: the image also boots from a USB drive
+  bool hybrid = false;                      // -u: the image also boots from a USB drive
+  std::optional<std::string> cache_folder;  // -c: verified downloads kept between runs
 };
 
 // The arguments after the program name; nullopt when usage must be shown.

@@ -38,8 +38,9 @@ class NewOutputFile {
 // The steps after the work folder exists; one object per run.
 class Run {
  public:
-  Run(PipelineOps& ops, platform::Console& console, int verbosity)
-      : ops_(ops), console_(console), verbosity_(verbosity) {}
+  Run(PipelineOps& ops, platform::Console& console, int verbosity,
+      std::optional<std::string> cache_folder)
+      : ops_(ops), console_(console), verbosity_(verbosity), cache_(std::move(cache_folder)) {}
 
   bool Distribution(const std::string& work, const std::optional<std::string>& url);
   bool Product(const std::string& slax);
@@ -53,16 +54,23 @@ class Run {
   }
 
  private:
+  // Files verified by a manifest may come from, and go into, the cache.
   bool Fetch(std::string base, std::optional<std::string> remote,
              std::optional<std::string> manifest, std::string folder, std::string name) {
-    return ops_.DownloadAndVerify({std::move(base), std::move(remote), std::move(manifest),
-                                   std::move(folder), std::move(name)},
-                                  verbosity_);
+    DownloadRequest request;
+    request.base_url = std::move(base);
+    request.remote_name = std::move(remote);
+    request.cache_folder = manifest ? cache_ : std::nullopt;
+    request.manifest_name = std::move(manifest);
+    request.folder = std::move(folder);
+    request.file_name = std::move(name);
+    return ops_.DownloadAndVerify(request, verbosity_);
   }
 
   PipelineOps& ops_;
   platform::Console& console_;
   int verbosity_;
+  std::optional<std::string> cache_;
 };
 
 bool Run::Distribution(const std::string& work, const std::optional<std::string>& url) {
@@ -159,7 +167,14 @@ bool BuildImage(const std::string& output, const std::optional<std::string>& dis
   }
   NewOutputFile new_output(ops, full_output, created);
 
-  Run run(ops, console, verbosity);
+  if (options.cache_folder && !ops.PrepareCacheFolder(*options.cache_folder)) {
+    std::string reason = platform::LastErrorText();
+    Print(console, Stream::kErr, "Failed to use the cache folder %s: %s\n",
+          options.cache_folder->c_str(), reason.c_str());
+    return false;
+  }
+
+  Run run(ops, console, verbosity, options.cache_folder);
   std::string slax = work.path() + "/slax/";
   std::string version;
   if (!run.Distribution(work.path(), distribution_url) || !run.Product(slax) ||

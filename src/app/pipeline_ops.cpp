@@ -39,6 +39,10 @@ bool RealPipelineOps::CreateWorkFolder(const std::string& path) {
 
 void RealPipelineOps::RemoveFolder(const std::string& path) { platform::RemoveOwnTree(path); }
 
+bool RealPipelineOps::PrepareCacheFolder(const std::string& path) {
+  return platform::MakePrivateDirectory(path);
+}
+
 bool RealPipelineOps::OutputInWorkFolder(const std::string& output, const std::string& work) {
   const std::string where = platform::ResolvedLocation(output);
   const std::string folder = platform::ResolvedLocation(work);
@@ -61,7 +65,8 @@ void RealPipelineOps::RemoveNewOutputFile(const std::string&) {
 
 bool RealPipelineOps::DownloadAndVerify(const DownloadRequest& request, int verbosity) {
   return ::DownloadAndVerify(request.base_url, request.remote_name, request.manifest_name,
-                             request.folder, request.file_name, verbosity, console_);
+                             request.folder, request.file_name, verbosity, console_,
+                             request.cache_folder);
 }
 
 bool RealPipelineOps::CreateIsoImage(const std::string& work_folder, const std::string& output,

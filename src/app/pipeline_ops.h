@@ -15,6 +15,8 @@
 // What the user asked of the image beyond the defaults.
 struct ImageOptions {
   bool hybrid = false;  // also bootable from a USB drive (isohybrid)
+  // A folder of verified downloads (the distribution and the product) kept between runs.
+  std::optional<std::string> cache_folder;
 };
 
 // One call of DownloadAndVerify: what to fetch, whether to verify it, where to put it.
@@ -24,6 +26,7 @@ struct DownloadRequest {
   std::optional<std::string> manifest_name;
   std::string folder;
   std::optional<std::string> file_name;
+  std::optional<std::string> cache_folder;  // only for files verified by a manifest
 };
 
 class PipelineOps {
@@ -39,6 +42,9 @@ class PipelineOps {
   virtual void UnlockWorkFolder(const std::string& path) = 0;
   virtual bool CreateWorkFolder(const std::string& path) = 0;
   virtual void RemoveFolder(const std::string& path) = 0;
+  // Creates the cache folder private when missing; refuses a link, a non-directory or a
+  // folder of another user. Failure leaves the reason in the last error.
+  virtual bool PrepareCacheFolder(const std::string& path) = 0;
 
   // True when the output path is the work folder, lies inside it or is its lock file: places
   // the run itself removes.
@@ -71,6 +77,7 @@ class RealPipelineOps : public PipelineOps {
   void UnlockWorkFolder(const std::string& path) override;
   bool CreateWorkFolder(const std::string& path) override;
   void RemoveFolder(const std::string& path) override;
+  bool PrepareCacheFolder(const std::string& path) override;
   bool OutputInWorkFolder(const std::string& output, const std::string& work) override;
   bool CanOpenOutputFile(const std::string& path, bool& created) override;
   void RemoveNewOutputFile(const std::string& path) override;

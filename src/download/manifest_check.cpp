@@ -45,9 +45,9 @@ const FileEntry* FindEntry(const VersionTool& manifest, const std::string& name)
 
 }  // namespace
 
-bool VerifyDownloadedFile(const std::string& folder, const std::string& file_name,
-                          const std::string& manifest_url, int verbosity,
-                          platform::Console& console) {
+ChecksumResult CheckAgainstManifest(const std::string& folder, const std::string& file_name,
+                                    const std::string& manifest_url, int verbosity,
+                                    platform::Console& console) {
   const std::string certificate = folder + "/ps_rootca.crt";
   const std::string crl = folder + "/ps.crl";
   const std::string manifest_path = folder + "/manifest.dat";
@@ -56,7 +56,7 @@ bool VerifyDownloadedFile(const std::string& folder, const std::string& file_nam
                         "Failed to save CA certificate to %s: %s", console) ||
       !WriteTrustAnchor(kCrlId, "CRL", crl, "Failed to extract CRL: %s",
                         "Failed to save CRL to %s: %s", console)) {
-    return false;
+    return ChecksumResult::kFailed;
   }
 
   if (verbosity != 0) Print(console, Stream::kOut, "Downloading the manifest file...\n");
@@ -68,7 +68,7 @@ bool VerifyDownloadedFile(const std::string& folder, const std::string& file_nam
   if (!fetched) {
     std::string reason = platform::LastErrorText();
     Print(console, Stream::kErr, "Download failed: %s\n", reason.c_str());
-    return false;
+    return ChecksumResult::kFailed;
   }
 
   VersionTool manifest;
@@ -78,25 +78,32 @@ bool VerifyDownloadedFile(const std::string& folder, const std::string& file_nam
     std::ostringstream description;
     error.describe(description);
     Print(console, Stream::kErr, "Manifest verification: %s\n", description.str().c_str());
-    return false;
+    return ChecksumResult::kFailed;
   }
 
   const FileEntry* entry = FindEntry(manifest, file_name);
   if (entry == nullptr) {
     Print(console, Stream::kErr, "Error: Manifest does not contain the requested file.\n");
-    return false;
+    return ChecksumResult::kFailed;
   }
   int result = entry->CheckFile(folder + "/");
-  if (result == 1) {
-    Print(console, Stream::kErr, "Error: File checksum is incorrect.\n");
-    return false;
-  }
+  if (result == 1) return ChecksumResult::kMismatch;
   if (result != 0) {
     Print(console, Stream::kErr, "Failed to verify the checksum.\n");
-    return false;
+    return ChecksumResult::kFailed;
   }
   platform::DeleteFile(manifest_path);
   platform::DeleteFile(crl);
   platform::DeleteFile(certificate);
-  return true;
+  return ChecksumResult::kMatch;
+}
+
+bool VerifyDownloadedFile(const std::string& folder, const std::string& file_name,
+                          const std::string& manifest_url, int verbosity,
+                          platform::Console& console) {
+  ChecksumResult result = CheckAgainstManifest(folder, file_name, manifest_url, verbosity, console);
+  if (result == ChecksumResult::kMismatch) {
+    Print(console, Stream::kErr, "Error: File checksum is incorrect.\n");
+  }
+  return result == ChecksumResult::kMatch;
 }

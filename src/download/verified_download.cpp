@@ -8,6 +8,7 @@
 #include "download/download_file.h"
 #include "download/progress.h"
 #include "platform/error_text.h"
+#include "platform/file_ops.h"
 #include "platform/last_error.h"
 #include "platform/resources.h"
 
@@ -26,6 +27,34 @@ bool Fetch(const std::string& url, const std::string& path, int verbosity,
 void ReportDownloadFailure(platform::Console& console) {
   std::string reason = platform::LastErrorText();
   Print(console, Stream::kErr, "Download failed: %s\n", reason.c_str());
+}
+
+// Takes the cache's copy of the file when the verified manifest lists its checksum; false (and
+// no copy left in the folder) when there is none or it does not pass.
+bool UseCachedCopy(const std::string& cache, const std::string& folder, const std::string& name,
+                   const std::string& manifest_url, int verbosity, platform::Console& console) {
+  const std::string path = folder + "/" + name;
+  if (!platform::LinkOrCopy(cache + "/" + name, path)) return false;
+  if (verbosity != 0) {
+    Print(console, Stream::kOut, "Found a copy in the cache %s, checking it...\n", cache.c_str());
+  }
+  ChecksumResult result = CheckAgainstManifest(folder, name, manifest_url, verbosity, console);
+  if (result == ChecksumResult::kMatch) return true;
+  platform::DeleteFile(path);
+  if (result == ChecksumResult::kMismatch && verbosity != 0) {
+    Print(console, Stream::kOut, "The cached copy does not match its manifest; downloading...\n");
+  }
+  return false;
+}
+
+// Keeps a link or copy of the verified file in the cache for the next run. A cache that cannot
+// take it costs only the saving.
+void KeepInCache(const std::string& cache, const std::string& folder, const std::string& name,
+                 platform::Console& console) {
+  if (platform::ReplaceWithLinkOrCopy(folder + "/" + name, cache + "/" + name)) return;
+  std::string reason = platform::LastErrorText();
+  Print(console, Stream::kErr, "Could not keep a copy in the cache %s: %s\n", cache.c_str(),
+        reason.c_str());
 }
 
 struct FileCloser {
@@ -54,17 +83,22 @@ std::string EncodeUrlName(const std::string& name) {
 bool DownloadAndVerify(const std::string& base_url, const std::optional<std::string>& remote_name,
                        const std::optional<std::string>& manifest_name, const std::string& folder,
                        const std::optional<std::string>& file_name, int verbosity,
-                       platform::Console& console) {
+                       platform::Console& console, const std::optional<std::string>& cache_folder) {
   std::string url = remote_name ? base_url + "/" + EncodeUrlName(*remote_name) : base_url;
   std::string path = file_name ? folder + "/" + *file_name : folder;
+  std::string manifest_url = manifest_name ? base_url + "/" + EncodeUrlName(*manifest_name) : "";
+  std::string name = file_name.value_or("");
+  const bool cached = cache_folder && manifest_name && file_name;
+  if (cached && UseCachedCopy(*cache_folder, folder, name, manifest_url, verbosity, console)) {
+    if (verbosity != 0) Print(console, Stream::kOut, "Integrity successfully verified.\n");
+    return true;
+  }
   if (!Fetch(url, path, verbosity, console)) {
     ReportDownloadFailure(console);
     return false;
   }
   if (!manifest_name) return true;
 
-  std::string manifest_url = base_url + "/" + EncodeUrlName(*manifest_name);
-  std::string name = file_name.value_or("");
   if (!VerifyDownloadedFile(folder, name, manifest_url, verbosity, console)) {
     if (verbosity != 0) Print(console, Stream::kOut, "Retrying the download...\n");
     if (!Fetch(url, path, verbosity, console)) {
@@ -74,6 +108,7 @@ bool DownloadAndVerify(const std::string& base_url, const std::optional<std::str
     if (!VerifyDownloadedFile(folder, name, manifest_url, verbosity, console)) return false;
   }
   if (verbosity != 0) Print(console, Stream::kOut, "Integrity successfully verified.\n");
+  if (cached) KeepInCache(*cache_folder, folder, name, console);
   return true;
 }
 

@@ -10,13 +10,27 @@
 // folder alone). With a manifest name the file is verified against that manifest, and
 // fetched and verified once more when the first verification fails. Prints its own failure
 // messages; after a failed download the transfer's code stays in the last error.
+//
+// With a cache folder (and a manifest and file name), a copy kept there is used instead of the
+// download when the verified manifest lists its checksum; otherwise the file is downloaded and
+// verified as above, then a link or copy of it is kept in the cache for the next run.
 bool DownloadAndVerify(const std::string& base_url, const std::optional<std::string>& remote_name,
                        const std::optional<std::string>& manifest_name, const std::string& folder,
                        const std::optional<std::string>& file_name, int verbosity,
-                       platform::Console& console = platform::StdConsole());
+                       platform::Console& console = platform::StdConsole(),
+                       const std::optional<std::string>& cache_folder = std::nullopt);
 
-// Writes the embedded trust anchors into the folder, downloads the manifest there, verifies
-// it and the file's checksum, and removes the verification files on success.
+// The outcome of checking a file against its manifest.
+enum class ChecksumResult { kMatch, kMismatch, kFailed };
+
+// Writes the embedded trust anchors into the folder, downloads the manifest there, verifies it
+// and compares the file's checksum with its entry; removes the verification files on a match.
+// Prints every failure but a mismatch.
+ChecksumResult CheckAgainstManifest(const std::string& folder, const std::string& file_name,
+                                    const std::string& manifest_url, int verbosity,
+                                    platform::Console& console);
+
+// CheckAgainstManifest, with a mismatch reported too; true on a match.
 bool VerifyDownloadedFile(const std::string& folder, const std::string& file_name,
                           const std::string& manifest_url, int verbosity,
                           platform::Console& console);

@@ -33,4 +33,12 @@ bool DeleteFile(const std::string& path);
 // disk.
 bool MoveFileReplace(const std::string& from, const std::string& to);
 
+// Makes `to` (which must not exist) a hard link to `from`, or a copy where the file system
+// does not allow the link. Never a symbolic link, never through one.
+bool LinkOrCopy(const std::string& from, const std::string& to);
+
+// Puts a link or copy of `from` at `to` atomically: under an unpredictable name beside `to`
+// first, then renamed over it, so a reader of `to` sees the old file or the whole new one.
+bool ReplaceWithLinkOrCopy(const std::string& from, const std::string& to);
+
 }  // namespace platform

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <system_error>
 #include <vector>
@@ -102,6 +103,32 @@ bool CopyAcross(const std::string& from, const std::string& to) {
   return true;
 }
 
+// A copy of `from` in a new file at `to`, created exclusively; removed again on failure.
+bool CopyToNewFile(const std::string& from, const std::string& to) {
+  UniqueFd source(open(from.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+  if (!source.valid()) return FailWithErrno();
+  UniqueFd target(open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
+  if (!target.valid()) return FailWithErrno();
+  if (!CopyData(source.get(), target.get()) || target.Close() != 0) {
+    FailWithErrno();
+    unlink(to.c_str());
+    return false;
+  }
+  return true;
+}
+
+// An unused name beside `to`, ".<name>.<16 random hex digits>".
+std::string RandomSibling(const std::string& to) {
+  std::uint64_t random = 0;
+  if (getrandom(&random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) {
+    random = static_cast<std::uint64_t>(getpid()) << 32 ^ static_cast<std::uint64_t>(time(nullptr));
+  }
+  char suffix[17];
+  std::snprintf(suffix, sizeof suffix, "%016llx", static_cast<unsigned long long>(random));
+  std::filesystem::path target(to);
+  return (target.parent_path() / ("." + target.filename().string() + "." + suffix)).string();
+}
+
 }  // namespace
 
 bool CanOpenForAppend(const std::string& path, bool& created) {
@@ -151,6 +178,33 @@ bool MoveFileReplace(const std::string& from, const std::string& to) {
   }
   if (errno != EXDEV) return FailWithErrno();
   return CopyAcross(from, to);
+}
+
+bool LinkOrCopy(const std::string& from, const std::string& to) {
+  struct stat info {};
+  if (lstat(from.c_str(), &info) != 0) return FailWithErrno();
+  if (!S_ISREG(info.st_mode)) {
+    SetLastError(EINVAL);  // only a regular file is linked or copied
+    return false;
+  }
+  if (link(from.c_str(), to.c_str()) == 0) return true;
+  if (errno == EEXIST || errno == ENOENT) return FailWithErrno();
+  return CopyToNewFile(from, to);
+}
+
+bool ReplaceWithLinkOrCopy(const std::string& from, const std::string& to) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string temporary = RandomSibling(to);
+    if (!LinkOrCopy(from, temporary)) {
+      if (GetLastError() == EEXIST) continue;
+      return false;
+    }
+    if (rename(temporary.c_str(), to.c_str()) == 0) return true;
+    FailWithErrno();
+    unlink(temporary.c_str());
+    return false;
+  }
+  return false;
 }
 
 }  // namespace platform

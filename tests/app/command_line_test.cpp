@@ -26,7 +26,8 @@ const std::string kUsage =
     "    -q        quiet (no output)\n"
     "    -v        verbose output\n"
     "    -u        the image also boots from a USB drive (needs isohybrid, package "
-    "syslinux-utils)\n";
+    "syslinux-utils)\n"
+    "    -c <dir>  keep verified downloads in this folder and reuse them in later runs\n";
 
 struct Parsed {
   std::vector<std::string> arguments;
@@ -65,11 +66,15 @@ TEST(ParseCommandLine, OptionsAreWholeCaseSensitiveAndTheLastArgumentIsTheOutput
   }
 }
 
-TEST(ParseCommandLine, MinusUAsksForAnImageThatAlsoBootsFromUsb) {
+TEST(ParseCommandLine, MinusUAndMinusCForTheImageAndTheCache) {
   EXPECT_TRUE(ParseCommandLine({"-u", "-q", "out.iso"})->hybrid);
   EXPECT_FALSE(ParseCommandLine({"-q", "out.iso"})->hybrid);
   EXPECT_FALSE(ParseCommandLine({"-u"})->hybrid) << "the last argument is the output file";
   EXPECT_FALSE(ParseCommandLine({"-U", "out.iso"}));
+  EXPECT_EQ(ParseCommandLine({"-c", "cache", "-u", "out.iso"})->cache_folder, "cache");
+  EXPECT_EQ(ParseCommandLine({"-c", "-v", "out.iso"})->cache_folder, "-v");
+  EXPECT_EQ(ParseCommandLine({"out.iso"})->cache_folder, std::nullopt);
+  EXPECT_FALSE(ParseCommandLine({"-c", "out.iso"})) << "-c directly before the output file";
 }
 
 TEST(PrintBanner, NeedsAllThreeValuesAndThreeVersionNumbers) {

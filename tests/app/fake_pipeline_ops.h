@@ -35,6 +35,7 @@ class FakePipelineOps : public PipelineOps {
   void UnlockWorkFolder(const std::string& path) override { calls.push_back("unlock " + path); }
   bool CreateWorkFolder(const std::string& path) override { return Step("create " + path); }
   void RemoveFolder(const std::string& path) override { calls.push_back("remove " + path); }
+  bool PrepareCacheFolder(const std::string& path) override { return Step("cache " + path); }
   bool OutputInWorkFolder(const std::string&, const std::string&) override {
     return output_in_work_folder;
   }
@@ -45,7 +46,8 @@ class FakePipelineOps : public PipelineOps {
   void RemoveNewOutputFile(const std::string& path) override { calls.push_back("discard " + path); }
   bool DownloadAndVerify(const DownloadRequest& request, int verbosity) override {
     downloads.push_back(request);
-    return Step("download " + request.file_name.value_or("") + " " + std::to_string(verbosity));
+    return Step("download " + request.file_name.value_or("") + " " + std::to_string(verbosity) +
+                (request.cache_folder ? " cached in " + *request.cache_folder : ""));
   }
   bool CreateIsoImage(const std::string& work, const std::string& output, const std::string& label,
                       int verbosity, bool hybrid) override {

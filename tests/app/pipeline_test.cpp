@@ -101,6 +101,28 @@ TEST_F(PipelineTest, AHybridImageIsAskedOfTheIsoStep) {
             "iso " + kWork + " /full/out.iso [ORBE 2026.12.07] 1 hybrid");
 }
 
+TEST_F(PipelineTest, OnlyFilesVerifiedByAManifestUseTheCache) {
+  ImageOptions options;
+  options.cache_folder = "/c";
+  ASSERT_TRUE(BuildImage("out.iso", std::nullopt, 1, ops_, console_, options));
+  EXPECT_EQ(ops_.calls[6], "cache /c") << "prepared after the output check, before any download";
+  for (const std::string call : {"download KaveroLive-SLAX.tar 1 cached in /c",
+                                 "download linux.intel.libc6.glibc.2.2.tar 1 cached in /c",
+                                 "download vdl.zip 1", "download ide_2026.12.07.zip 1"}) {
+    EXPECT_NE(std::find(ops_.calls.begin(), ops_.calls.end(), call), ops_.calls.end()) << call;
+  }
+  FakePipelineOps given_url;
+  ASSERT_TRUE(BuildImage("out.iso", "http://h/d.tar", 1, given_url, console_, options));
+  EXPECT_EQ(given_url.calls[7], "download KaveroLive-SLAX.tar 1") << "an unverified distribution";
+
+  FakePipelineOps refused;
+  MemoryConsole console;
+  refused.failures["cache"] = platform::kErrorFolderIsLink;
+  EXPECT_FALSE(BuildImage("out.iso", std::nullopt, 1, refused, console, options));
+  EXPECT_EQ(console.err, "Failed to use the cache folder /c: The folder is a symbolic link\n");
+  EXPECT_TRUE(refused.downloads.empty());
+}
+
 TEST_F(PipelineTest, AGivenDistributionUrlIsFetchedWholeWithoutManifest) {
   ASSERT_TRUE(Build(1, "ftp://host/some/other-name.tar"));
   const DownloadRequest& dist = ops_.downloads[0];

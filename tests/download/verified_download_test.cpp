@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 
@@ -111,6 +112,54 @@ TEST_F(VerifiedDownloadTest, AVerifiedFileLeavesNoVerificationFilesBehind) {
     EXPECT_EQ(console_.err, "");
     EXPECT_TRUE(NoVerificationFiles());
   }
+}
+
+// The cache: filled by a verified download, used (without downloading the file) while the
+// manifest lists its checksum, passed over when its copy does not match.
+TEST_F(VerifiedDownloadTest, ACacheServesVerifiedCopiesOnly) {
+  Publish(".\\comp.tar", Sha1(srv_ / "base/comp.tar"));
+  const fs::path cache = dir_.path() / "cache";
+  fs::create_directories(cache);
+  auto fetch = [&] {
+    fs::remove(dest_ / "comp.tar");
+    return DownloadAndVerify(base_, "comp.tar", "comp.manifest", dest_.string(), "comp.tar", 1,
+                             console_, cache.string());
+  };
+  struct Round {
+    const char* what;
+    std::string cached;  // the cache's copy before the round ("" none)
+    bool downloads;
+  };
+  const Round rounds[] = {
+      {"empty cache", "", true},
+      {"good copy", "component bytes", false},
+      {"one byte changed", "component bytez", true},
+  };
+  for (const Round& round : rounds) {
+    if (!round.cached.empty()) {
+      fs::remove(cache / "comp.tar");
+      WriteFileBytes(cache / "comp.tar", round.cached);
+    }
+    const std::size_t before = server_->RequestLog().size();
+    ASSERT_TRUE(fetch()) << round.what << console_.err;
+    const auto log = server_->RequestLog();
+    const bool downloaded =
+        std::count(log.begin() + static_cast<long>(before), log.end(), "GET /base//comp.tar -") > 0;
+    EXPECT_EQ(downloaded, round.downloads) << round.what;
+    EXPECT_EQ(ReadFileBytes(dest_ / "comp.tar"), "component bytes") << round.what;
+    EXPECT_FALSE(fs::is_symlink(dest_ / "comp.tar")) << round.what;
+    EXPECT_EQ(ReadFileBytes(cache / "comp.tar"), "component bytes") << round.what;
+    EXPECT_TRUE(NoVerificationFiles()) << round.what;
+  }
+  EXPECT_EQ(console_.err, "") << "a stale cache entry is not an error";
+  EXPECT_NE(console_.out.find("Found a copy in the cache " + cache.string() +
+                              ", checking it...\n"
+                              "Downloading the manifest file...\n"
+                              "Integrity successfully verified.\n"),
+            std::string::npos)
+      << console_.out;
+  EXPECT_NE(console_.out.find("The cached copy does not match its manifest; downloading...\n"),
+            std::string::npos);
 }
 
 TEST_F(VerifiedDownloadTest, OnlyTheExactEntryNameMatches) {

@@ -227,6 +227,54 @@ TEST_F(EndToEnd, AHybridImageFailsClearlyWithoutWhatItNeeds) {
   EXPECT_FALSE(fs::exists(dir_.path() / "run/new.iso"));
 }
 
+// -c: a second run takes the distribution and the product from the cache after checking them
+// against their freshly downloaded manifests; a changed cache entry is never used.
+TEST_F(EndToEnd, ACacheOfVerifiedDownloadsSparesTheLargeDownloads) {
+  const fs::path cache = dir_.path() / "cache";
+  auto large_downloads = [&](std::size_t from) {
+    std::vector<std::string> large;
+    auto log = server_->RequestLog();
+    for (std::size_t i = from; i < log.size(); ++i) {
+      if (log[i].find(".tar ") != std::string::npos) large.push_back(log[i]);
+    }
+    return large;
+  };
+  RunResult first = Run({"-q", "-c", cache.string(), "first.iso"});
+  ASSERT_EQ(first.status, 0) << first.err;
+  EXPECT_EQ(large_downloads(0).size(), 2u);
+  EXPECT_EQ(fs::status(cache).permissions() & fs::perms::all, fs::perms::owner_all);
+
+  std::size_t before = server_->RequestLog().size();
+  RunResult second = Run({"-c", cache.string(), "second.iso"});
+  ASSERT_EQ(second.status, 0) << second.err;
+  EXPECT_TRUE(large_downloads(before).empty());
+  EXPECT_EQ(server_->RequestLog().size() - before, 4u) << "two manifests, vdl.zip, identities";
+  EXPECT_NE(second.out.find("Found a copy in the cache " + cache.string() + ", checking it...\n"),
+            std::string::npos);
+  auto a = InspectIso(dir_.path() / "run/first.iso");
+  auto b = InspectIso(dir_.path() / "run/second.iso");
+  ASSERT_TRUE(a && b);
+  EXPECT_EQ(a->files, b->files);
+
+  std::string product = ReadFileBytes(cache / "linux.intel.libc6.glibc.2.2.tar");
+  product[100] ^= 1;
+  fs::remove(cache / "linux.intel.libc6.glibc.2.2.tar");
+  WriteFileBytes(cache / "linux.intel.libc6.glibc.2.2.tar", product);
+  before = server_->RequestLog().size();
+  RunResult changed = Run({"-q", "-c", cache.string(), "third.iso"});
+  ASSERT_EQ(changed.status, 0) << changed.err;
+  EXPECT_EQ(ToolErrors(changed.err), "");
+  EXPECT_EQ(large_downloads(before).size(), 1u) << "the product, downloaded afresh";
+  EXPECT_EQ(ReadFileBytes(cache / "linux.intel.libc6.glibc.2.2.tar"),
+            ReadFileBytes(mirror_ / Mirror::kProduct));
+
+  fs::create_directory_symlink(cache, dir_.path() / "link");
+  RunResult linked = Run({"-q", "-c", (dir_.path() / "link").string(), "fourth.iso"});
+  EXPECT_EQ(linked.status, 1);
+  EXPECT_EQ(linked.err, "Failed to use the cache folder " + (dir_.path() / "link").string() +
+                            ": The folder is a symbolic link\n");
+}
+
 TEST_F(EndToEnd, AnOutputInAMissingFolderFailsBeforeAnyRequest) {
   RunResult run = Run({"missing/out.iso"});
   EXPECT_EQ(run.status, 1);
