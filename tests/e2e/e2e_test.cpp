@@ -268,6 +268,23 @@ TEST_F(EndToEnd, ACacheOfVerifiedDownloadsSparesTheLargeDownloads) {
   EXPECT_EQ(ReadFileBytes(cache / "linux.intel.libc6.glibc.2.2.tar"),
             ReadFileBytes(mirror_ / Mirror::kProduct));
 
+  // Two runs at once (each with its own temporary folder) sharing the cache: both images are
+  // made and the cache keeps whole, correct copies.
+  fs::remove_all(cache);
+  fs::create_directories(dir_.path() / "tmp2");
+  auto one = Start({"-q", "-c", cache.string(), "fifth.iso"});
+  auto two = Start({"-q", "-c", cache.string(), "sixth.iso"},
+                   {{"TMPDIR", (dir_.path() / "tmp2").string()}});
+  EXPECT_EQ(one->Wait().status, 0);
+  EXPECT_EQ(two->Wait().status, 0);
+  EXPECT_EQ(ReadFileBytes(cache / "linux.intel.libc6.glibc.2.2.tar"),
+            ReadFileBytes(mirror_ / Mirror::kProduct));
+  EXPECT_EQ(ReadFileBytes(cache / "KaveroLive-SLAX.tar"),
+            ReadFileBytes(mirror_ / Mirror::kDistribution));
+  EXPECT_EQ(std::distance(fs::directory_iterator(cache), fs::directory_iterator()), 2)
+      << "no temporary copies left";
+  EXPECT_TRUE(fs::is_empty(dir_.path() / "tmp2"));
+
   fs::create_directory_symlink(cache, dir_.path() / "link");
   RunResult linked = Run({"-q", "-c", (dir_.path() / "link").string(), "fourth.iso"});
   EXPECT_EQ(linked.status, 1);
