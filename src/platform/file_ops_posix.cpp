@@ -109,9 +109,10 @@ bool CopyToNewFile(const std::string& from, const std::string& to) {
   if (!source.valid()) return FailWithErrno();
   UniqueFd target(open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
   if (!target.valid()) return FailWithErrno();
+  ClaimedFile claim(to);
   if (!CopyData(source.get(), target.get()) || target.Close() != 0) {
     FailWithErrno();
-    unlink(to.c_str());
+    claim.Remove();
     return false;
   }
   return true;
@@ -199,9 +200,10 @@ bool ReplaceWithLinkOrCopy(const std::string& from, const std::string& to) {
       if (GetLastError() == EEXIST) continue;
       return false;
     }
+    ClaimedFile claim(temporary);  // an interruption removes it until the rename
     if (rename(temporary.c_str(), to.c_str()) == 0) return true;
     FailWithErrno();
-    unlink(temporary.c_str());
+    claim.Remove();
     return false;
   }
   return false;

@@ -179,6 +179,33 @@ TEST(MoveFileReplace, CopiesAcrossFileSystems) {
   fs::remove(source);
 }
 
+TEST(LinkOrCopy, LinksOrCopiesARegularFileButNeverALink) {
+  TempDir dir;
+  WriteFileBytes(dir / "file", "bytes");
+  ASSERT_TRUE(LinkOrCopy(dir / "file", dir / "linked"));
+  EXPECT_EQ(fs::hard_link_count(dir / "file"), 2u);
+  EXPECT_FALSE(LinkOrCopy(dir / "file", dir / "linked")) << "the target must not exist";
+  EXPECT_EQ(GetLastError(), static_cast<std::uint32_t>(EEXIST));
+  fs::create_symlink(dir / "file", dir / "link");
+  EXPECT_FALSE(LinkOrCopy(dir / "link", dir / "from-link"));
+  EXPECT_FALSE(fs::exists(dir / "from-link"));
+
+  // Replaced atomically, nothing left beside it; across file systems as a copy.
+  WriteFileBytes(dir / "cached", "old");
+  ASSERT_TRUE(ReplaceWithLinkOrCopy(dir / "file", dir / "cached"));
+  EXPECT_EQ(ReadFileBytes(dir / "cached"), "bytes");
+  struct stat shm {};
+  if (stat("/dev/shm", &shm) == 0) {
+    std::string source = "/dev/shm/orbec-link-" + std::to_string(getpid());
+    WriteFileBytes(source, "other bytes");
+    ASSERT_TRUE(ReplaceWithLinkOrCopy(source, dir / "cached"));
+    EXPECT_EQ(ReadFileBytes(dir / "cached"), "other bytes");
+    fs::remove(source);
+  }
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 4)
+      << "file, linked, link, cached";
+}
+
 TEST(MoveFileReplace, AMissingSourceLeavesTheTargetAndTheReason) {
   TempDir dir;
   WriteFileBytes(dir / "out.iso", "old");
