@@ -1,5 +1,6 @@
 #include "platform/fd_io_posix.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -39,6 +40,13 @@ bool WriteAll(int fd, const void* data, std::size_t size) {
     size -= static_cast<std::size_t>(n);
   }
   return true;
+}
+
+bool PathNamesOpenFile(const std::string& path, int fd) {
+  struct stat by_path {
+  }, by_fd{};
+  return lstat(path.c_str(), &by_path) == 0 && fstat(fd, &by_fd) == 0 &&
+         by_path.st_dev == by_fd.st_dev && by_path.st_ino == by_fd.st_ino;
 }
 
 void CloseKeepingErrno(int fd) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 namespace platform {
 
@@ -15,6 +16,9 @@ long ReadSome(int fd, void* buffer, std::size_t size);
 // Writes every byte, retrying interrupted and partial writes. false with errno set on failure
 // (EIO for a write that makes no progress).
 bool WriteAll(int fd, const void* data, std::size_t size);
+
+// True when the path (not followed if a link) still names the file open as fd.
+bool PathNamesOpenFile(const std::string& path, int fd);
 
 // Closes fd without changing errno, so that the reason of an earlier failure survives.
 void CloseKeepingErrno(int fd);

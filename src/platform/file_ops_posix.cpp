@@ -5,8 +5,8 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <ctime>
 #include <filesystem>
+#include <optional>
 #include <system_error>
 #include <vector>
 
@@ -46,16 +46,26 @@ bool SyncParentFolder(const std::string& path) {
   return folder.valid() && fsync(folder.get()) == 0;
 }
 
-// A new file beside `to`, named ".<name>.<16 random hex digits>", created exclusively without
-// following links, so nobody can have prepared it.
-UniqueFd CreateSibling(const std::string& to, std::string& name) {
+// A name beside `to` that nobody can predict, ".<name>.<16 random hex digits>"; nothing (errno
+// set) when no random number can be had.
+std::optional<std::string> RandomSibling(const std::string& to) {
+  std::uint64_t random = 0;
+  if (getrandom(&random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) {
+    return std::nullopt;
+  }
+  char suffix[17];
+  std::snprintf(suffix, sizeof suffix, "%016llx", static_cast<unsigned long long>(random));
   std::filesystem::path target(to);
+  return (target.parent_path() / ("." + target.filename().string() + "." + suffix)).string();
+}
+
+// A new file at a random name beside `to`, created exclusively without following links, so
+// nobody can have prepared it.
+UniqueFd CreateSibling(const std::string& to, std::string& name) {
   for (int attempt = 0; attempt < 100; ++attempt) {
-    std::uint64_t random = 0;
-    if (getrandom(&random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) break;
-    char suffix[17];
-    std::snprintf(suffix, sizeof suffix, "%016llx", static_cast<unsigned long long>(random));
-    name = (target.parent_path() / ("." + target.filename().string() + "." + suffix)).string();
+    std::optional<std::string> sibling = RandomSibling(to);
+    if (!sibling) break;
+    name = *sibling;
     UniqueFd fd(open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
     if (fd.valid() || errno != EEXIST) return fd;
   }
@@ -71,14 +81,6 @@ bool CopyData(int from, int to) {
   }
 }
 
-// True when the path still names the file open as fd.
-bool StillNames(const std::string& path, int fd) {
-  struct stat by_path {
-  }, by_fd{};
-  return lstat(path.c_str(), &by_path) == 0 && fstat(fd, &by_fd) == 0 &&
-         by_path.st_dev == by_fd.st_dev && by_path.st_ino == by_fd.st_ino;
-}
-
 // Copies a file's bytes into a new file beside the target, syncs it and renames it over
 // the target, so the target is never seen half written.
 bool CopyAcross(const std::string& from, const std::string& to) {
@@ -89,7 +91,7 @@ bool CopyAcross(const std::string& from, const std::string& to) {
   if (!target.valid()) return FailWithErrno();
   ClaimedFile claim(partial);
   bool copied = CopyData(source.get(), target.get()) && fsync(target.get()) == 0;
-  if (copied && !StillNames(partial, target.get())) {
+  if (copied && !PathNamesOpenFile(partial, target.get())) {
     errno = EEXIST;  // someone put another file in its place
     copied = false;
   }
@@ -116,18 +118,6 @@ bool CopyToNewFile(const std::string& from, const std::string& to) {
     return false;
   }
   return true;
-}
-
-// An unused name beside `to`, ".<name>.<16 random hex digits>".
-std::string RandomSibling(const std::string& to) {
-  std::uint64_t random = 0;
-  if (getrandom(&random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) {
-    random = static_cast<std::uint64_t>(getpid()) << 32 ^ static_cast<std::uint64_t>(time(nullptr));
-  }
-  char suffix[17];
-  std::snprintf(suffix, sizeof suffix, "%016llx", static_cast<unsigned long long>(random));
-  std::filesystem::path target(to);
-  return (target.parent_path() / ("." + target.filename().string() + "." + suffix)).string();
 }
 
 }  // namespace
@@ -195,7 +185,9 @@ bool LinkOrCopy(const std::string& from, const std::string& to) {
 
 bool ReplaceWithLinkOrCopy(const std::string& from, const std::string& to) {
   for (int attempt = 0; attempt < 100; ++attempt) {
-    std::string temporary = RandomSibling(to);
+    std::optional<std::string> sibling = RandomSibling(to);
+    if (!sibling) return FailWithErrno();
+    const std::string& temporary = *sibling;
     if (!LinkOrCopy(from, temporary)) {
       if (GetLastError() == EEXIST) continue;
       return false;

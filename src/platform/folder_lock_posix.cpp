@@ -5,23 +5,13 @@
 #include <cerrno>
 
 #include "platform/error_text.h"
+#include "platform/fd_io_posix.h"
 #include "platform/folder_lock.h"
 #include "platform/last_error.h"
 #include "platform/unique_fd_posix.h"
 
 namespace platform {
-namespace {
-
-// True when the path still names the file open as fd: a run that ended may have removed
-// the file between our open and our lock.
-bool StillNamed(const std::string& path, int fd) {
-  struct stat by_path {
-  }, by_fd{};
-  return lstat(path.c_str(), &by_path) == 0 && fstat(fd, &by_fd) == 0 &&
-         by_path.st_dev == by_fd.st_dev && by_path.st_ino == by_fd.st_ino;
-}
-
-}  // namespace
+namespace {}  // namespace
 
 class FolderLock::Held {
  public:
@@ -53,7 +43,8 @@ std::unique_ptr<FolderLock> FolderLock::Acquire(const std::string& lock_file) {
       }
       return nullptr;
     }
-    if (StillNamed(lock_file, fd.get())) {
+    // A run that ended may have removed the file between our open and our lock.
+    if (PathNamesOpenFile(lock_file, fd.get())) {
       return std::unique_ptr<FolderLock>(
           new FolderLock(std::make_unique<Held>(lock_file, std::move(fd))));
     }
