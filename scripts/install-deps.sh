@@ -14,7 +14,7 @@ packages=(
   isolinux syslinux-common busybox-static cpio
   qemu-system-x86 iproute2 util-linux
   nginx time
-  g++-mingw-w64-x86-64
+  g++-mingw-w64-x86-64 mingw-w64-x86-64-dev libz-mingw-w64-dev wine wine64
   syslinux-utils
 )
 
