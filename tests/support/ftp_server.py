@@ -1,6 +1,7 @@
 #!/usr/bin/python3
 """Loopback FTP server for orbec's tests: serves --root read-only to --user/--password and to
-anonymous. Prints "PORT <n>" on its first output line once it listens."""
+anonymous. Prints "PORT <n>" on its first output line once it listens (--port-file,
+--stop-file and --lifetime: see server_control.py)."""
 
 import argparse
 import logging
@@ -9,6 +10,8 @@ from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.handlers import FTPHandler
 from pyftpdlib.servers import FTPServer
 
+import server_control
+
 
 def main():
     parser = argparse.ArgumentParser()
@@ -16,7 +19,9 @@ def main():
     parser.add_argument("--port", type=int, default=0)
     parser.add_argument("--user", default="demo-user")
     parser.add_argument("--password", default="demo-pwd")
+    server_control.add_arguments(parser)
     args = parser.parse_args()
+    control = server_control.Control(args)
     logging.basicConfig(level=logging.CRITICAL)
     authorizer = DummyAuthorizer()
     authorizer.add_user(args.user, args.password, args.root, perm="elr")
@@ -25,8 +30,16 @@ def main():
     handler.authorizer = authorizer
     handler.passive_ports = None
     server = FTPServer(("127.0.0.1", args.port), handler)
-    print("PORT %d" % server.socket.getsockname()[1], flush=True)
-    server.serve_forever()
+    control.announce(server.socket.getsockname()[1])
+    try:
+        if not control.watched():
+            server.serve_forever()
+            return
+        while not control.should_stop():
+            server.serve_forever(timeout=0.1, blocking=False, handle_exit=False)
+        server.close_all()
+    finally:
+        control.finish()
 
 
 if __name__ == "__main__":

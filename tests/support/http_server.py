@@ -12,6 +12,7 @@ Kinds: ok, status:<code>, nolength, chunked, short:<bytes>, stall:<bytes>, slow:
 trickle:<bytes per second>, redirect:<target path without its leading slash>, redirectloop,
 corrupt, closed, endless (a body that never ends).
 Every request is logged (--log) as one line: "<method> <path> <authorization header or ->".
+--port-file, --stop-file and --lifetime: see server_control.py.
 """
 
 import argparse
@@ -24,6 +25,8 @@ import sys
 import threading
 import time
 import urllib.parse
+
+import server_control
 
 CHUNK = 65536
 
@@ -196,14 +199,26 @@ def main():
     parser.add_argument("--password", default="demo-pwd")
     parser.add_argument("--rules")
     parser.add_argument("--log")
+    server_control.add_arguments(parser)
     args = parser.parse_args()
+    control = server_control.Control(args)
     server = Server((args.bind, args.port), Handler)
     server.state = State(args)
-    print("PORT %d" % server.server_address[1], flush=True)
+    if control.watched():
+        threading.Thread(target=stop_when_asked, args=(server, control), daemon=True).start()
+    control.announce(server.server_address[1])
     try:
-        server.serve_forever()
+        server.serve_forever(poll_interval=0.1)
     except KeyboardInterrupt:
         pass
+    finally:
+        control.finish()
+
+
+def stop_when_asked(server, control):
+    while not control.should_stop():
+        time.sleep(0.1)
+    server.shutdown()
 
 
 if __name__ == "__main__":

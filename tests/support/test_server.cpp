@@ -1,109 +1,107 @@
 #include "support/test_server.h"
 
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <fstream>
-
-extern char** environ;
+#include <thread>
 
 namespace testing_support {
 namespace {
 
 const std::string kSupportDir = std::string(ORBEC_SOURCE_DIR) + "/tests/support/";
 
-// Reads the "PORT <n>" line from the server's output; 0 when it does not come in time.
-int ReadPort(int fd) {
-  std::string line;
-  char c;
-  while (line.find('\n') == std::string::npos) {
-    pollfd ready{fd, POLLIN, 0};
-    if (poll(&ready, 1, 15000) <= 0 || read(fd, &c, 1) != 1) return 0;
-    line += c;
+// The port in the server's port file; 0 when it does not come in time.
+int WaitForPort(const std::filesystem::path& port_file) {
+  for (int attempt = 0; attempt < 1500; ++attempt) {
+    std::ifstream in(port_file);
+    int port = 0;
+    if (in >> port && port > 0) return port;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
-  return line.rfind("PORT ", 0) == 0 ? std::stoi(line.substr(5)) : 0;
+  return 0;
+}
+
+// `root` with `suffix` appended to its last part (ASCII only).
+std::filesystem::path Beside(const std::filesystem::path& root, const std::string& suffix) {
+  std::filesystem::path path = root;
+  path += suffix;
+  return path;
 }
 
 }  // namespace
 
-TestServer::TestServer(pid_t pid, int port, std::string scheme, std::filesystem::path log)
-    : pid_(pid), port_(port), scheme_(std::move(scheme)), log_(std::move(log)) {}
+TestServer::TestServer(std::intptr_t process, int port, std::string scheme, Control control)
+    : process_(process), port_(port), scheme_(std::move(scheme)), control_(std::move(control)) {}
 
 TestServer::~TestServer() {
-  kill(pid_, SIGKILL);
-  waitpid(pid_, nullptr, 0);
-  if (!log_.empty()) std::filesystem::remove(log_);
+  std::ofstream(control_.stop_file).flush();
+  server_host::End(process_, control_.port_file);
+  std::error_code ignored;
+  std::filesystem::remove(control_.stop_file, ignored);
+  std::filesystem::remove(control_.port_file, ignored);
+  if (!control_.log.empty()) std::filesystem::remove(control_.log, ignored);
 }
 
 std::unique_ptr<TestServer> TestServer::Start(const std::string& scheme,
-                                              std::vector<std::string> arguments,
-                                              std::filesystem::path log) {
-  int pipe_fds[2];
-  if (pipe(pipe_fds) != 0) return nullptr;
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], STDOUT_FILENO);
-  posix_spawn_file_actions_addclose(&actions, pipe_fds[0]);
-  std::vector<char*> argv;
-  for (std::string& argument : arguments) argv.push_back(argument.data());
-  argv.push_back(nullptr);
-  pid_t pid = 0;
-  int error = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  close(pipe_fds[1]);
-  int port = error == 0 ? ReadPort(pipe_fds[0]) : 0;
-  close(pipe_fds[0]);
+                                              const std::filesystem::path& root,
+                                              std::vector<std::string> arguments, bool logged) {
+  static std::atomic<int> started{0};
+  const std::string base = "." + scheme + std::to_string(++started);
+  Control control{Beside(root, base + ".port"), Beside(root, base + ".stop"),
+                  logged ? Beside(root, ".requests.log") : std::filesystem::path()};
+  std::error_code ignored;
+  std::filesystem::remove(control.port_file, ignored);
+  std::filesystem::remove(control.stop_file, ignored);
+  if (logged) {
+    arguments.insert(arguments.end(), {"--log", server_host::HostPath(control.log)});
+  }
+  arguments.insert(arguments.end(), {"--port-file", server_host::HostPath(control.port_file),
+                                     "--stop-file", server_host::HostPath(control.stop_file),
+                                     "--lifetime", std::to_string(kLifetimeSeconds)});
+  server_host::ClearProxies();
+  std::intptr_t process = server_host::Launch(arguments);
+  int port = process != 0 ? WaitForPort(control.port_file) : 0;
   if (port == 0) {
-    if (error == 0) {
-      kill(pid, SIGKILL);
-      waitpid(pid, nullptr, 0);
+    if (process != 0) {
+      std::ofstream(control.stop_file).flush();
+      server_host::End(process, control.port_file);
     }
     ADD_FAILURE() << "the " << scheme << " test server did not start";
     return nullptr;
   }
-  return std::unique_ptr<TestServer>(new TestServer(pid, port, scheme, std::move(log)));
+  return std::unique_ptr<TestServer>(new TestServer(process, port, scheme, std::move(control)));
 }
 
 std::unique_ptr<TestServer> TestServer::StartHttp(const std::filesystem::path& root,
                                                   const Options& options) {
-  std::filesystem::path log = root.string() + ".requests.log";
-  std::vector<std::string> arguments = {"/usr/bin/python3",
-                                        kSupportDir + "http_server.py",
-                                        "--root",
-                                        root.string(),
-                                        "--user",
-                                        options.user,
-                                        "--password",
-                                        options.password,
-                                        "--log",
-                                        log.string(),
-                                        "--port",
-                                        std::to_string(options.port)};
+  std::vector<std::string> arguments = {"/usr/bin/python3", kSupportDir + "http_server.py",
+                                        "--root",           server_host::HostPath(root),
+                                        "--user",           options.user,
+                                        "--password",       options.password,
+                                        "--port",           std::to_string(options.port)};
   if (!options.rules.empty()) {
     arguments.push_back("--rules");
-    arguments.push_back(options.rules.string());
+    arguments.push_back(server_host::HostPath(options.rules));
   }
-  return Start("http", std::move(arguments), std::move(log));
+  return Start("http", root, std::move(arguments), true);
 }
 
 std::unique_ptr<TestServer> TestServer::StartFtp(const std::filesystem::path& root,
                                                  const Options& options) {
-  return Start(
-      "ftp",
-      {"/usr/bin/python3", kSupportDir + "ftp_server.py", "--root", root.string(), "--user",
-       options.user, "--password", options.password, "--port", std::to_string(options.port)},
-      {});
+  return Start("ftp", root,
+               {"/usr/bin/python3", kSupportDir + "ftp_server.py", "--root",
+                server_host::HostPath(root), "--user", options.user, "--password", options.password,
+                "--port", std::to_string(options.port)},
+               false);
 }
 
 std::string TestServer::url() const { return scheme_ + "://127.0.0.1:" + std::to_string(port_); }
 
 std::vector<std::string> TestServer::RequestLog() const {
   std::vector<std::string> lines;
-  std::ifstream in(log_);
+  std::ifstream in(control_.log);
   for (std::string line; std::getline(in, line);) lines.push_back(line);
   return lines;
 }
