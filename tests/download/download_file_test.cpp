@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <cerrno>
 #include <chrono>
 #include <filesystem>
 #include <vector>
@@ -14,6 +15,7 @@
 
 using namespace platform;
 using testing_support::ReadFileBytes;
+using testing_support::RunsUnderWine;
 using testing_support::TempDir;
 using testing_support::TestServer;
 using testing_support::WriteFileBytes;
@@ -27,6 +29,26 @@ struct RecordingProgress : IFileProgressCallback {
   }
   std::vector<std::pair<std::uint64_t, std::uint64_t>> calls;
 };
+
+// Sets an environment variable of this process, or removes it (nullptr).
+void SetEnvironment(const char* name, const char* value) {
+#ifdef _WIN32
+  _putenv_s(name, value == nullptr ? "" : value);
+#else
+  if (value == nullptr) {
+    unsetenv(name);
+  } else {
+    setenv(name, value, 1);
+  }
+#endif
+}
+
+// The system's code for a file created in a folder that does not exist.
+#ifdef _WIN32
+constexpr std::uint32_t kNoSuchFolder = 3;  // ERROR_PATH_NOT_FOUND
+#else
+constexpr std::uint32_t kNoSuchFolder = ENOENT;
+#endif
 
 std::string Pattern(std::size_t size) {
   std::string bytes(size, '\0');
@@ -150,11 +172,17 @@ TEST_F(DownloadFileTest, AStallOrATrickleEndsWithATimeOut) {
     const char* path;
     bool fetched;
     double min_seconds;
+    bool stops;  // the server stops sending: only a receive time-out ends the read
   };
-  setenv("ORBEC_TRANSFER_TIMEOUT", "2", 1);
-  for (const Row& row : {Row{"/__fault/stall:1000/big.bin", false, 1.5},
-                         Row{"/__fault/trickle:2/tiny.bin", false, 1.5},
-                         Row{"/__fault/trickle:2048/small.bin", true, 2.2}}) {
+  SetEnvironment("ORBEC_TRANSFER_TIMEOUT", "2");
+  const char* skipped = nullptr;
+  for (const Row& row : {Row{"/__fault/stall:1000/big.bin", false, 1.5, true},
+                         Row{"/__fault/trickle:2/tiny.bin", false, 1.5, false},
+                         Row{"/__fault/trickle:2048/small.bin", true, 2.2, false}}) {
+    if (row.stops && RunsUnderWine()) {
+      skipped = row.path;
+      continue;
+    }
     auto start = std::chrono::steady_clock::now();
     bool fetched = Fetch(row.path);
     auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -167,7 +195,12 @@ TEST_F(DownloadFileTest, AStallOrATrickleEndsWithATimeOut) {
       EXPECT_EQ(GetLastError(), kErrorInternetTimeout) << row.path;
     }
   }
-  unsetenv("ORBEC_TRANSFER_TIMEOUT");
+  SetEnvironment("ORBEC_TRANSFER_TIMEOUT", nullptr);
+  if (skipped != nullptr) {
+    GTEST_SKIP() << skipped << " not run (the trickle rows ran): wine's WinINet gives a "
+                 << "connection opened by InternetOpenUrlW no receive time-out, so a server "
+                 << "that stops sending holds the read for good";
+  }
 }
 
 TEST_F(DownloadFileTest, ARefusedConnectionAndABadUrlFail) {
@@ -182,7 +215,7 @@ TEST_F(DownloadFileTest, ARefusedConnectionAndABadUrlFail) {
 TEST_F(DownloadFileTest, ALocalFileThatCannotBeCreatedFailsWithItsErrno) {
   SetLastError(0);
   EXPECT_FALSE(DownloadFile(Url("/big.bin"), dir_ / "missing/local.bin", nullptr));
-  EXPECT_EQ(GetLastError(), static_cast<std::uint32_t>(ENOENT));
+  EXPECT_EQ(GetLastError(), kNoSuchFolder);
 }
 
 class FtpDownloadTest : public testing::Test {
@@ -201,7 +234,8 @@ TEST_F(FtpDownloadTest, TakesTheTotalFromTheFtpSize) {
   ASSERT_TRUE(DownloadFile(url + "/dist.tar", dir_ / "out", &progress));
   EXPECT_EQ(ReadFileBytes(dir_ / "out"), body);
   ASSERT_FALSE(progress.calls.empty());
-  EXPECT_EQ(progress.calls.front().first, body.size());
+  // wine's FtpGetFileSize is a stub that answers 0: the total is then unknown.
+  EXPECT_EQ(progress.calls.front().first, RunsUnderWine() ? 0u : body.size());
 
   SetLastError(0);
   EXPECT_FALSE(DownloadFile(url + "/missing.tar", dir_ / "missing", nullptr));
