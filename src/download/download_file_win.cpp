@@ -2,7 +2,9 @@
 #include <chrono>
 #include <cstdint>
 #include <cwchar>
+#include <iterator>
 #include <memory>
+#include <string>
 
 #include "download/download_file.h"
 #include "download/transfer_limits.h"
@@ -42,8 +44,8 @@ class InternetHandle {
 };
 
 // Connecting, sending and every wait for data are bounded by the transfer time-out; the
-// handles opened from the root inherit them. (wine takes only the connect time-out from
-// there: a server that stops sending holds a read there.)
+// handles opened from the root inherit them. (wine keeps only the connect time-out: under
+// wine a server that stops sending altogether holds the read.)
 void SetTimeouts(HINTERNET root) {
   DWORD milliseconds = static_cast<DWORD>(TransferTimeoutSeconds() * 1000);
   for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
