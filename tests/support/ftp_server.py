@@ -5,12 +5,15 @@ anonymous. Prints "PORT <n>" on its first output line once it listens (--port-fi
 
 import argparse
 import logging
+import sys
 
 from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.handlers import FTPHandler
 from pyftpdlib.servers import FTPServer
 
-import server_control
+# The shared start-up and stop code sits beside this script; no __pycache__ is left there.
+sys.dont_write_bytecode = True
+import server_control  # noqa: E402
 
 
 def main():

@@ -26,7 +26,9 @@ import threading
 import time
 import urllib.parse
 
-import server_control
+# The shared start-up and stop code sits beside this script; no __pycache__ is left there.
+sys.dont_write_bytecode = True
+import server_control  # noqa: E402
 
 CHUNK = 65536
 
@@ -208,7 +210,8 @@ def main():
         threading.Thread(target=stop_when_asked, args=(server, control), daemon=True).start()
     control.announce(server.server_address[1])
     try:
-        server.serve_forever(poll_interval=0.1)
+        # A server that may be asked to stop looks for the request more often.
+        server.serve_forever(poll_interval=0.1 if control.watched() else 0.5)
     except KeyboardInterrupt:
         pass
     finally:
