@@ -1,9 +1,8 @@
-#include "download/transfer_error.h"
-
 #include <gtest/gtest.h>
 
 #include <cerrno>
 
+#include "download/transfer_error.h"
 #include "download/transfer_error_curl.h"
 #include "platform/error_text.h"
 
