@@ -212,6 +212,14 @@ TEST_F(TarExtraction, NamesUseAll100BytesAndLoseTrailingSpaces) {
   EXPECT_EQ(Listing(dest_), (std::vector<std::string>{long_name, "spaced"}));
 }
 
+// Names are UTF-8: each character reaches the file system whole, not byte by byte.
+TEST_F(TarExtraction, Utf8NamesKeepTheirCharacters) {
+  TarBuilder tar;
+  tar.AddDirectory("d\xc3\xa9j\xc3\xa0/").AddFile("d\xc3\xa9j\xc3\xa0/\xe2\x82\xac.txt", "euro");
+  ASSERT_TRUE(Extract(tar.AddEnd().Bytes())) << error_;
+  EXPECT_EQ(ReadFileBytes(dest_ / fs::path(u8"d\u00e9j\u00e0") / fs::path(u8"\u20ac.txt")), "euro");
+}
+
 TEST_F(TarExtraction, ArchiveThatIsNotAReadableFileFailsWithItsErrno) {
   errno = 0;
   EXPECT_FALSE(UntarArchive(temp_.path() / "missing.tar", dest_, nullptr));

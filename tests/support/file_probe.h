@@ -22,4 +22,9 @@ bool MakeSymbolicLink(const std::filesystem::path& target, const std::filesystem
 
 extern const char* const kNoSymbolicLinks;
 
+// Removes what std::filesystem::remove_all left of a tree: under wine, the links that
+// MakeSymbolicLink made from the Linux side, which Windows calls cannot remove. Nothing on
+// Linux, where remove_all takes links as they are.
+void RemoveLeftovers(const std::filesystem::path& path);
+
 }  // namespace testing_support

@@ -26,3 +26,9 @@ bool MakeSymbolicLink(const std::filesystem::path& target, const std::filesystem
 }
 
 }  // namespace testing_support
+
+namespace testing_support {
+
+void RemoveLeftovers(const std::filesystem::path&) {}
+
+}  // namespace testing_support

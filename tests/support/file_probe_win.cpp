@@ -2,6 +2,7 @@
 // Linux side: wine starts Linux programs (detached), and ln makes the link in the Unix view
 // of the prefix's drives. Wine then shows a link to a directory as a reparse point.
 #include <chrono>
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -34,25 +35,31 @@ std::string UnixName(const std::filesystem::path& path) {
   return result;
 }
 
-// Runs "ln -s" on the Linux side and waits for the link to appear.
-bool LinkFromLinux(const std::filesystem::path& target, const std::filesystem::path& at) {
-  const std::string unix_target = UnixName(target);
-  const std::string unix_at = UnixName(at);
-  if (unix_target.empty() || unix_at.empty()) return false;
-  std::wstring command = platform::Widen("/bin/ln -s \"" + unix_target + "\" \"" + unix_at + "\"");
+// Starts a Linux program under wine (which runs it detached) and waits until done() holds.
+bool RunOnLinux(const wchar_t* program, const std::string& command_line,
+                const std::function<bool()>& done) {
+  std::wstring command = platform::Widen(command_line);
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
-  if (!::CreateProcessW(L"Z:\\bin\\ln", command.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        nullptr, &startup, &process)) {
+  if (!::CreateProcessW(program, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &process)) {
     return false;
   }
   ::CloseHandle(process.hThread);
   ::CloseHandle(process.hProcess);
-  for (int i = 0; i < 500 && !Exists(at); ++i) {
+  for (int i = 0; i < 500 && !done(); ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
-  return Exists(at);
+  return done();
+}
+
+bool LinkFromLinux(const std::filesystem::path& target, const std::filesystem::path& at) {
+  const std::string unix_target = UnixName(target);
+  const std::string unix_at = UnixName(at);
+  if (unix_target.empty() || unix_at.empty()) return false;
+  return RunOnLinux(L"Z:\\bin\\ln", "/bin/ln -s \"" + unix_target + "\" \"" + unix_at + "\"",
+                    [&] { return Exists(at); });
 }
 
 }  // namespace
@@ -80,6 +87,16 @@ bool MakeSymbolicLink(const std::filesystem::path& target, const std::filesystem
   const bool linked = made && LinkFromLinux(target, at);
   if (made) directory ? ::RemoveDirectoryW(target.c_str()) : ::DeleteFileW(target.c_str());
   return linked;
+}
+
+}  // namespace testing_support
+
+namespace testing_support {
+
+void RemoveLeftovers(const std::filesystem::path& path) {
+  const std::string unix_path = UnixName(path);
+  if (unix_path.empty() || unix_path == "/") return;
+  RunOnLinux(L"Z:\\bin\\rm", "/bin/rm -rf \"" + unix_path + "\"", [&] { return !Exists(path); });
 }
 
 }  // namespace testing_support

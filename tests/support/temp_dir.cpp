@@ -9,6 +9,8 @@
 #include <string>
 #include <system_error>
 
+#include "support/file_probe.h"
+
 namespace testing_support {
 
 TempDir::TempDir() {
@@ -32,6 +34,7 @@ TempDir::TempDir() {
 TempDir::~TempDir() {
   std::error_code ignored;
   std::filesystem::remove_all(path_, ignored);
+  if (std::filesystem::exists(path_, ignored)) RemoveLeftovers(path_);
 }
 
 std::string TempDir::operator/(const std::string& name) const { return (path_ / name).string(); }
