@@ -58,49 +58,43 @@ HCRYPTPROV NewProvider() {
   return provider;
 }
 
-void ExportPublicKey(KeyMaterial& material) {
-  DWORD size = 0;
-  Require(::CryptExportPublicKeyInfo(material.provider, AT_SIGNATURE, kEncoding, nullptr, &size) !=
-              FALSE,
-          "CryptExportPublicKeyInfo");
-  material.publicKeyInfo.resize(size);
-  Require(
-      ::CryptExportPublicKeyInfo(
-          material.provider, AT_SIGNATURE, kEncoding,
-          reinterpret_cast<CERT_PUBLIC_KEY_INFO*>(material.publicKeyInfo.data()), &size) != FALSE,
-      "CryptExportPublicKeyInfo");
-}
-
-// The bytes CryptDecodeObjectEx makes of der as structType, a structure followed by its data.
-std::vector<BYTE> Decode(LPCSTR structType, const BYTE* der, DWORD length) {
-  DWORD size = 0;
-  Require(::CryptDecodeObjectEx(kEncoding, structType, der, length, 0, nullptr, nullptr, &size) !=
-              FALSE,
-          "CryptDecodeObjectEx");
-  std::vector<BYTE> decoded(size);
-  Require(::CryptDecodeObjectEx(kEncoding, structType, der, length, 0, nullptr, decoded.data(),
-                                &size) != FALSE,
-          "CryptDecodeObjectEx");
-  decoded.resize(size);
-  return decoded;
-}
-
-std::string Encode(LPCSTR structType, const void* info) {
-  DWORD size = 0;
-  Require(::CryptEncodeObjectEx(kEncoding, structType, info, 0, nullptr, nullptr, &size) != FALSE,
-          "CryptEncodeObjectEx");
-  std::string der(size, '\0');
-  Require(::CryptEncodeObjectEx(kEncoding, structType, info, 0, nullptr,
-                                reinterpret_cast<BYTE*>(der.data()), &size) != FALSE,
-          "CryptEncodeObjectEx");
-  der.resize(size);
-  return der;
-}
-
 BYTE* Bytes(std::string& bytes) { return reinterpret_cast<BYTE*>(bytes.data()); }
 
 CRYPT_DATA_BLOB Blob(std::string& bytes) {
   return CRYPT_DATA_BLOB{static_cast<DWORD>(bytes.size()), Bytes(bytes)};
+}
+
+// What a CryptoAPI call writes into a buffer it is called twice for: once for the size
+// (with no buffer), once for the bytes.
+template <typename Buffer = std::string, typename Call>
+Buffer Filled(const char* what, Call call) {
+  DWORD size = 0;
+  Require(call(nullptr, &size) != FALSE, what);
+  Buffer buffer(size, 0);
+  Require(call(reinterpret_cast<BYTE*>(buffer.data()), &size) != FALSE, what);
+  buffer.resize(size);
+  return buffer;
+}
+
+void ExportPublicKey(KeyMaterial& material) {
+  material.publicKeyInfo =
+      Filled<std::vector<BYTE>>("CryptExportPublicKeyInfo", [&](BYTE* buffer, DWORD* size) {
+        return ::CryptExportPublicKeyInfo(material.provider, AT_SIGNATURE, kEncoding,
+                                          reinterpret_cast<CERT_PUBLIC_KEY_INFO*>(buffer), size);
+      });
+}
+
+// What CryptDecodeObjectEx makes of der as structType: the structure followed by its data.
+std::vector<BYTE> Decode(LPCSTR structType, const BYTE* der, DWORD length) {
+  return Filled<std::vector<BYTE>>("CryptDecodeObjectEx", [&](BYTE* buffer, DWORD* size) {
+    return ::CryptDecodeObjectEx(kEncoding, structType, der, length, 0, nullptr, buffer, size);
+  });
+}
+
+std::string Encode(LPCSTR structType, const void* info) {
+  return Filled("CryptEncodeObjectEx", [&](BYTE* buffer, DWORD* size) {
+    return ::CryptEncodeObjectEx(kEncoding, structType, info, 0, nullptr, buffer, size);
+  });
 }
 
 // The DER of the first PEM block of a file.
@@ -108,18 +102,10 @@ std::string PemFileDer(const std::string& path) {
   std::ifstream in(std::filesystem::path(platform::Widen(path)), std::ios::binary);
   Require(in.good(), "opening a PEM file");
   std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  DWORD size = 0;
-  Require(
-      ::CryptStringToBinaryA(text.data(), static_cast<DWORD>(text.size()),
-                             CRYPT_STRING_BASE64HEADER, nullptr, &size, nullptr, nullptr) != FALSE,
-      "CryptStringToBinary");
-  std::string der(size, '\0');
-  Require(::CryptStringToBinaryA(text.data(), static_cast<DWORD>(text.size()),
-                                 CRYPT_STRING_BASE64HEADER, Bytes(der), &size, nullptr,
-                                 nullptr) != FALSE,
-          "CryptStringToBinary");
-  der.resize(size);
-  return der;
+  return Filled("CryptStringToBinary", [&](BYTE* buffer, DWORD* size) {
+    return ::CryptStringToBinaryA(text.data(), static_cast<DWORD>(text.size()),
+                                  CRYPT_STRING_BASE64HEADER, buffer, size, nullptr, nullptr);
+  });
 }
 
 LPSTR SignatureAlgorithm(Digest digest) {
@@ -268,10 +254,8 @@ std::string EncodeExtendedKeyUsage(const std::vector<std::string>& items) {
 std::string RawDer(const std::string& name, const std::vector<std::string>& items) {
   if (items.size() != 1 || items[0].rfind("DER:", 0) != 0) Unsupported(name, items[0]);
   std::string der;
-  for (const std::string& pair : SplitOnCommas(items[0].substr(4))) {
-    for (std::size_t i = 0; i < pair.size(); i += 3) {
-      der += static_cast<char>(std::stoul(pair.substr(i, 2), nullptr, 16));
-    }
+  for (std::size_t i = 4; i < items[0].size(); i += 3) {
+    der += static_cast<char>(std::stoul(items[0].substr(i, 2), nullptr, 16));
   }
   return der;
 }
@@ -306,17 +290,30 @@ std::string SignAndEncode(const TestKey& signingKey, LPCSTR structType, const vo
                           CRYPT_ALGORITHM_IDENTIFIER& algorithm) {
   HCRYPTPROV provider = signingKey.material().provider;
   Require(provider != 0, "signing with a key that has only its public half");
-  DWORD size = 0;
-  Require(::CryptSignAndEncodeCertificate(provider, AT_SIGNATURE, X509_ASN_ENCODING, structType,
-                                          info, &algorithm, nullptr, nullptr, &size) != FALSE,
-          "CryptSignAndEncodeCertificate");
-  std::string der(size, '\0');
-  Require(::CryptSignAndEncodeCertificate(provider, AT_SIGNATURE, X509_ASN_ENCODING, structType,
-                                          info, &algorithm, nullptr, Bytes(der), &size) != FALSE,
-          "CryptSignAndEncodeCertificate");
-  der.resize(size);
-  return der;
+  return Filled("CryptSignAndEncodeCertificate", [&](BYTE* buffer, DWORD* size) {
+    return ::CryptSignAndEncodeCertificate(provider, AT_SIGNATURE, X509_ASN_ENCODING, structType,
+                                           info, &algorithm, nullptr, buffer, size);
+  });
 }
+
+// A SHA-1 hash object of provider over data, destroyed when it goes.
+struct Sha1Hash {
+  Sha1Hash(HCRYPTPROV provider, const std::string& data) {
+    Require(::CryptCreateHash(provider, CALG_SHA1, 0, 0, &handle) != FALSE, "CryptCreateHash");
+    if (::CryptHashData(handle, reinterpret_cast<const BYTE*>(data.data()),
+                        static_cast<DWORD>(data.size()), 0) == FALSE) {
+      DWORD error = ::GetLastError();
+      ::CryptDestroyHash(handle);
+      ::SetLastError(error);
+      Require(false, "CryptHashData");
+    }
+  }
+  ~Sha1Hash() { ::CryptDestroyHash(handle); }
+  Sha1Hash(const Sha1Hash&) = delete;
+  Sha1Hash& operator=(const Sha1Hash&) = delete;
+
+  HCRYPTHASH handle = 0;
+};
 
 // A certificate for key, named by options, issued under issuerName, signed with signingKey.
 std::string MakeCertificate(const CertOptions& options, const TestKey& key, std::string issuerName,
@@ -491,42 +488,22 @@ std::string MakeCrlDer(const CrlOptions& options, const TestCert& issuer,
 std::string SignSha1(const TestKey& key, const std::string& data) {
   HCRYPTPROV provider = key.material().provider;
   Require(provider != 0, "signing with a key that has only its public half");
-  HCRYPTHASH hash = 0;
-  Require(::CryptCreateHash(provider, CALG_SHA1, 0, 0, &hash) != FALSE, "CryptCreateHash");
-  std::string signature;
-  BOOL ok = ::CryptHashData(hash, reinterpret_cast<const BYTE*>(data.data()),
-                            static_cast<DWORD>(data.size()), 0);
-  DWORD size = 0;
-  ok = ok && ::CryptSignHashW(hash, AT_SIGNATURE, nullptr, 0, nullptr, &size);
-  if (ok) {
-    signature.resize(size);
-    ok = ::CryptSignHashW(hash, AT_SIGNATURE, nullptr, 0, Bytes(signature), &size);
-    signature.resize(size);
-  }
-  DWORD error = ::GetLastError();
-  ::CryptDestroyHash(hash);
-  ::SetLastError(error);
-  Require(ok != FALSE, "CryptSignHash");
+  Sha1Hash hash(provider, data);
+  std::string signature = Filled("CryptSignHash", [&](BYTE* buffer, DWORD* size) {
+    return ::CryptSignHashW(hash.handle, AT_SIGNATURE, nullptr, 0, buffer, size);
+  });
   // CryptoAPI gives the signature least significant byte first.
   std::reverse(signature.begin(), signature.end());
   return signature;
 }
 
 std::string Sha1(const std::string& data) {
-  HCRYPTPROV provider = NewProvider();
-  HCRYPTHASH hash = 0;
-  std::string digest(20, '\0');
-  DWORD size = static_cast<DWORD>(digest.size());
-  BOOL ok = ::CryptCreateHash(provider, CALG_SHA1, 0, 0, &hash) &&
-            ::CryptHashData(hash, reinterpret_cast<const BYTE*>(data.data()),
-                            static_cast<DWORD>(data.size()), 0) &&
-            ::CryptGetHashParam(hash, HP_HASHVAL, Bytes(digest), &size, 0);
-  DWORD error = ::GetLastError();
-  if (hash != 0) ::CryptDestroyHash(hash);
-  ::CryptReleaseContext(provider, 0);
-  ::SetLastError(error);
-  Require(ok != FALSE && size == 20, "SHA-1");
-  return digest;
+  KeyMaterial noKey;
+  noKey.provider = NewProvider();
+  Sha1Hash hash(noKey.provider, data);
+  return Filled("CryptGetHashParam", [&](BYTE* buffer, DWORD* size) {
+    return ::CryptGetHashParam(hash.handle, HP_HASHVAL, buffer, size, 0);
+  });
 }
 
 }  // namespace testing_support
