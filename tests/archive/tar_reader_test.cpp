@@ -337,6 +337,19 @@ TEST_F(TarExtractionSafety, LinksAtAFilePathAreReplacedNotWrittenThrough) {
   EXPECT_FALSE(Extract(TarBuilder().AddFile("member.txt", "payload").Bytes()));
   EXPECT_EQ(error_, EISDIR);
   EXPECT_TRUE(fs::is_directory(dest_ / "member.txt"));
+  // A link to a directory: replaced where the link alone can be removed, refused with ELOOP
+  // where the system would act on its target (wine); the target keeps its content either way.
+  const fs::path outside_folder = temp_.path() / "outside";
+  fs::create_directory(outside_folder);
+  WriteFileBytes(outside_folder / "kept", "kept");
+  MakeLink(outside_folder, dest_ / "folder.txt", true);
+  if (IsSkipped()) return;
+  if (Extract(TarBuilder().AddFile("folder.txt", "payload").Bytes())) {
+    EXPECT_EQ(Read("folder.txt"), "payload");
+  } else {
+    EXPECT_EQ(error_, ELOOP);
+  }
+  EXPECT_EQ(ReadFileBytes(outside_folder / "kept"), "kept");
 }
 
 // The distribution is unpacked into the folder that holds it: a member named like the archive
