@@ -207,7 +207,9 @@ class Win32Folder final : public DestinationFolder {
   bool OpenFolder() {
     if (folder_handle_.valid()) return true;
     if (!LongAbsolutePath(folder_, root_)) return false;
-    folder_handle_ = OpenEntry(root_, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE);
+    // The caller answers for the folder itself and may hold it open in any way.
+    folder_handle_ = OpenEntry(root_, FILE_READ_ATTRIBUTES,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
     if (!folder_handle_.valid()) return FailWithWin32Errno();
     if (!IsDirectory(HandleAttributes(folder_handle_.get()))) {
       folder_handle_.Reset();
