@@ -74,6 +74,11 @@ TEST_F(VirusDataVersion, NameMatchesWholeIgnoringCase) {
   EXPECT_EQ(Lookup({{std::string(kName) + ".bak", "2.0\n"}}), "<none>");
 }
 
+TEST_F(VirusDataVersion, ArchivePathKeepsItsCharacters) {
+  zip_ = temp_.path() / std::filesystem::path(u8"vdl-\u00e9\u20ac.zip");
+  EXPECT_EQ(Lookup({{kName, "4.5\n"}}), "4.5");
+}
+
 TEST_F(VirusDataVersion, FirstEntryOfTheNameWins) {
   EXPECT_EQ(Lookup({{"VirusDataVersion.TXT", "first\n"}, {kName, "second\n"}}), "first");
   // The same name twice, which libzip will not write: written under two names, then renamed.
