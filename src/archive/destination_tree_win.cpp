@@ -84,10 +84,10 @@ UniqueHandle CreateNewFile(const std::wstring& path) {
                                     FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
-// Removes what stands at path when renaming over it failed: a real link (the link alone), or
-// a file that is open elsewhere with delete sharing, such as the archive being read (moved
-// aside first, since its name stays taken until the last handle closes). A link that the
-// system would follow is refused.
+// Removes what stands at path when renaming over it failed: a real link (the link alone), a
+// read-only file, or a file that is open elsewhere with delete sharing, such as the archive
+// being read (moved aside first, since its name stays taken until the last handle closes). A link
+// that the system would follow is refused.
 bool RemoveInTheWay(const std::wstring& path, const std::wstring& aside) {
   const UniqueHandle entry = OpenEntry(path, DELETE | FILE_READ_ATTRIBUTES,
                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
@@ -103,6 +103,7 @@ bool RemoveInTheWay(const std::wstring& path, const std::wstring& aside) {
   }
   if (IsDirectory(attributes)) return Fail(EISDIR);
   if (!::MoveFileExW(path.c_str(), aside.c_str(), 0)) return FailWithWin32Errno();
+  ::SetFileAttributesW(aside.c_str(), FILE_ATTRIBUTE_NORMAL);  // a read-only file goes too
   return ::DeleteFileW(aside.c_str()) || FailWithWin32Errno();
 }
 

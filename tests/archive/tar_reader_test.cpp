@@ -321,6 +321,11 @@ TEST_F(TarExtractionSafety, LinksAtAFilePathAreReplacedNotWrittenThrough) {
   };
   const Row rows[] = {
       {"hard link", [&](const fs::path& at) { fs::create_hard_link(outside, at); }},
+      {"read-only file",
+       [&](const fs::path& at) {
+         WriteFileBytes(at, "old");
+         fs::permissions(at, fs::perms::owner_read);
+       }},
       {"symbolic link", [&](const fs::path& at) { MakeLink(outside, at); }},
       {"dangling link", [&](const fs::path& at) { MakeLink(created, at); }},
   };
