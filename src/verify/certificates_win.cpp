@@ -7,26 +7,23 @@ namespace {
 
 using verify_exceptions::ve_crypt;
 
-// Whether der is exactly one DER object: its header's length covers the rest of the bytes,
-// so trailing bytes after the object are refused (the decoders stop at the object's end).
-bool IsOneDerObject(const std::string& der) {
-  if (der.size() < 2) return false;
-  auto byte = [&](std::size_t i) { return static_cast<unsigned char>(der[i]); };
-  std::size_t header = 2;
-  std::size_t length = byte(1);
-  if (length & 0x80) {
-    std::size_t lengthBytes = length & 0x7F;
-    if (lengthBytes == 0 || lengthBytes > 4 || der.size() < 2 + lengthBytes) return false;
-    length = 0;
-    for (std::size_t i = 0; i < lengthBytes; ++i) length = (length << 8) | byte(2 + i);
-    header += lengthBytes;
-  }
-  return der.size() - header == length;
-}
-
 const BYTE* Bytes(const std::string& der) { return reinterpret_cast<const BYTE*>(der.data()); }
 
 }  // namespace
+
+bool IsOneDerObject(const BYTE* bytes, std::size_t size) {
+  if (size < 2) return false;
+  std::size_t header = 2;
+  std::size_t length = bytes[1];
+  if (length & 0x80) {
+    std::size_t lengthBytes = length & 0x7F;
+    if (lengthBytes == 0 || lengthBytes > 4 || size < 2 + lengthBytes) return false;
+    length = 0;
+    for (std::size_t i = 0; i < lengthBytes; ++i) length = (length << 8) | bytes[2 + i];
+    header += lengthBytes;
+  }
+  return size - header == length;
+}
 
 CCertContext::~CCertContext() {
   if (certificate_ != nullptr) ::CertFreeCertificateContext(certificate_);
@@ -39,7 +36,7 @@ CCrlContext::~CCrlContext() {
 }
 
 CCertContextPtr DecodeCertificateDer(const std::string& der) {
-  if (!IsOneDerObject(der)) throw ve_crypt("Decoding certificate");
+  if (!IsOneDerObject(Bytes(der), der.size())) throw ve_crypt("Decoding certificate");
   CertContextOwner certificate(
       ::CertCreateCertificateContext(kCertEncoding, Bytes(der), static_cast<DWORD>(der.size())));
   if (!certificate) throw ve_crypt("Decoding certificate");
@@ -49,7 +46,7 @@ CCertContextPtr DecodeCertificateDer(const std::string& der) {
 }
 
 CCrlContextPtr DecodeCrl(const std::string& der) {
-  if (!IsOneDerObject(der)) throw ve_crypt("Decoding crl");
+  if (!IsOneDerObject(Bytes(der), der.size())) throw ve_crypt("Decoding crl");
   CrlContextOwner crl(
       ::CertCreateCRLContext(kCertAndMessageEncoding, Bytes(der), static_cast<DWORD>(der.size())));
   if (!crl) throw ve_crypt("Decoding crl");

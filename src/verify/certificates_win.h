@@ -2,6 +2,8 @@
 // them.
 #pragma once
 
+#include <cstddef>
+
 #include "verify/certificates.h"
 #include "verify/owners_win.h"
 
@@ -34,5 +36,10 @@ class CCrlContext {
  private:
   PCCRL_CONTEXT crl_;
 };
+
+// Whether bytes are exactly one DER object: a single-byte tag and a definite length that
+// covers the rest. CryptoAPI's decoders stop at an object's end and some of wine's look past
+// a wrong tag, so trailing bytes and foreign objects are refused here first.
+bool IsOneDerObject(const BYTE* bytes, std::size_t size);
 
 }  // namespace VerificationToolCrypto

@@ -18,25 +18,31 @@ using verify_exceptions::ve_badcert;
 // either enforced here (basicConstraints, keyUsage, extendedKeyUsage) or only identify keys
 // and names and restrict nothing (key identifiers, alternative names). A critical extension
 // outside that list restricts the certificate in a way that is not checked here, so the
-// certificate is refused; policies and name constraints are among the refused. Every listed
-// extension must decode; the others are not looked into.
+// certificate is refused; policies and name constraints are among the refused. The value of
+// every listed extension must be one DER object of its type that decodes; the values of the
+// others are not looked into.
 struct KnownExtension {
   std::string_view oid;
   LPCSTR structure;
+  BYTE tag;  // of the extension's value: SEQUENCE, BIT STRING or OCTET STRING
   bool understood;
 };
 
+constexpr BYTE kSequence = 0x30;
+constexpr BYTE kBitString = 0x03;
+constexpr BYTE kOctetString = 0x04;
+
 const KnownExtension kKnownExtensions[] = {
-    {szOID_BASIC_CONSTRAINTS2, X509_BASIC_CONSTRAINTS2, true},
-    {szOID_KEY_USAGE, X509_KEY_USAGE, true},
-    {szOID_ENHANCED_KEY_USAGE, X509_ENHANCED_KEY_USAGE, true},
-    {szOID_SUBJECT_KEY_IDENTIFIER, szOID_SUBJECT_KEY_IDENTIFIER, true},
-    {szOID_AUTHORITY_KEY_IDENTIFIER2, X509_AUTHORITY_KEY_ID2, true},
-    {szOID_SUBJECT_ALT_NAME2, X509_ALTERNATE_NAME, true},
-    {szOID_ISSUER_ALT_NAME2, X509_ALTERNATE_NAME, true},
-    {szOID_NAME_CONSTRAINTS, X509_NAME_CONSTRAINTS, false},
-    {szOID_CRL_DIST_POINTS, X509_CRL_DIST_POINTS, false},
-    {szOID_NETSCAPE_CERT_TYPE, X509_BITS, false},
+    {szOID_BASIC_CONSTRAINTS2, X509_BASIC_CONSTRAINTS2, kSequence, true},
+    {szOID_KEY_USAGE, X509_KEY_USAGE, kBitString, true},
+    {szOID_ENHANCED_KEY_USAGE, X509_ENHANCED_KEY_USAGE, kSequence, true},
+    {szOID_SUBJECT_KEY_IDENTIFIER, szOID_SUBJECT_KEY_IDENTIFIER, kOctetString, true},
+    {szOID_AUTHORITY_KEY_IDENTIFIER2, X509_AUTHORITY_KEY_ID2, kSequence, true},
+    {szOID_SUBJECT_ALT_NAME2, X509_ALTERNATE_NAME, kSequence, true},
+    {szOID_ISSUER_ALT_NAME2, X509_ALTERNATE_NAME, kSequence, true},
+    {szOID_NAME_CONSTRAINTS, X509_NAME_CONSTRAINTS, kSequence, false},
+    {szOID_CRL_DIST_POINTS, X509_CRL_DIST_POINTS, kSequence, false},
+    {szOID_NETSCAPE_CERT_TYPE, X509_BITS, kBitString, false},
 };
 
 const KnownExtension* FindKnown(std::string_view oid) {
@@ -99,6 +105,8 @@ bool ReadExtendedKeyUsage(const CERT_EXTENSION& extension, Restrictions& restric
 
 bool ReadExtension(const CERT_EXTENSION& extension, const KnownExtension& known,
                    Restrictions& restrictions) {
+  const CRYPT_OBJID_BLOB& value = extension.Value;
+  if (!IsOneDerObject(value.pbData, value.cbData) || value.pbData[0] != known.tag) return false;
   std::string_view oid = known.oid;
   if (oid == szOID_KEY_USAGE) return ReadKeyUsage(extension, restrictions);
   if (oid == szOID_BASIC_CONSTRAINTS2) return ReadBasicConstraints(extension, restrictions);
@@ -106,8 +114,9 @@ bool ReadExtension(const CERT_EXTENSION& extension, const KnownExtension& known,
   return Decode<void>(extension, known.structure) != nullptr;
 }
 
-// The restrictions of certificate's extensions; nothing when one is repeated or malformed, or
-// is critical and not understood.
+// The restrictions of certificate's extensions; nothing when one is malformed, or critical and
+// not understood, or when any extension appears twice (a certificate holds at most one
+// instance of each).
 std::optional<Restrictions> ReadRestrictions(PCCERT_CONTEXT certificate) {
   const CERT_INFO& info = *certificate->pCertInfo;
   Restrictions restrictions;
