@@ -2,13 +2,14 @@
 // distribution under wine: a program of its own, not a part of the tool.
 //
 // It appends the command line it was given (exactly, as GetCommandLineW returns it) and its
-// current folder, one line each in UTF-8, to the file named by ORBEC_STANDIN_RECORD (by
-// default "mkisofs.record" beside itself). When ORBEC_STANDIN_EXIT is set it ends with that
-// code. Otherwise it has the host's ISO program write the image: under wine that is xorriso
-// on the Linux side, given the same arguments after "-as mkisofs". A Linux program started
-// from a Windows one runs detached (no wait, no exit code, no pipe), so the shell that runs
-// it writes the exit code into a file, which the stand-in waits for. xorriso's messages go
-// to a log that is copied to standard error when it fails or when asked for "-v".
+// current folder, as the lines "command line: <text>" and "current folder: <path>" in UTF-8,
+// to the file named by ORBEC_STANDIN_RECORD (by default "mkisofs.record" beside itself). When
+// ORBEC_STANDIN_EXIT is set it ends with that code. Otherwise it has the host's ISO program write
+// the image: under wine that is xorriso on the Linux side, given the same arguments after "-as
+// mkisofs". A Linux program started from a Windows one runs detached (no wait, no exit code, no
+// pipe), so the shell that runs it writes the exit code into a file, which the stand-in waits for.
+// xorriso's messages go to a log that is copied to standard error when it fails or when asked for
+// "-v".
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
@@ -189,7 +190,8 @@ int main() {
     if (record.ends_with(L".exe")) record.resize(record.size() - 4);
     record += L".record";
   }
-  if (!AppendToFile(record, Narrow(::GetCommandLineW()) + "\n" + Narrow(CurrentFolder()) + "\n")) {
+  if (!AppendToFile(record, "command line: " + Narrow(::GetCommandLineW()) +
+                                "\ncurrent folder: " + Narrow(CurrentFolder()) + "\n")) {
     std::fprintf(stderr, "mkisofs stand-in: cannot write the record (error %lu)\n",
                  ::GetLastError());
     return kNoHostProgram;
