@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <optional>
 
@@ -83,7 +84,9 @@ bool RunIsoProgram(const std::string& work_folder, const std::string& label, int
 #endif
 
 bool HasHybridSignature(const std::string& boot_image) {
-  std::ifstream file(boot_image, std::ios::binary);
+  // The path is UTF-8; a std::string alone would be taken in the ANSI code page on Windows.
+  std::ifstream file(std::filesystem::path(std::u8string(boot_image.begin(), boot_image.end())),
+                     std::ios::binary);
   char bytes[kHybridSignatureOffset + sizeof kHybridSignature];
   return file.read(bytes, sizeof bytes) &&
          std::memcmp(bytes + kHybridSignatureOffset, kHybridSignature, sizeof kHybridSignature) ==
