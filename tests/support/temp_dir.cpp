@@ -5,19 +5,36 @@
 
 #include <fstream>
 #include <iterator>
+#include <random>
+#include <string>
 #include <system_error>
+
+#include "support/file_probe.h"
 
 namespace testing_support {
 
 TempDir::TempDir() {
+#ifdef _WIN32
+  // No mkdtemp: a random name, taken only if the folder did not exist.
+  std::random_device random;
+  for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+    const std::filesystem::path candidate =
+        std::filesystem::temp_directory_path() / ("orbec-test-" + std::to_string(random()));
+    std::error_code error;
+    if (std::filesystem::create_directory(candidate, error)) path_ = candidate;
+  }
+  if (path_.empty()) ADD_FAILURE() << "cannot create a temporary folder";
+#else
   std::string pattern = (std::filesystem::temp_directory_path() / "orbec-test-XXXXXX").string();
   if (mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed";
   path_ = pattern;
+#endif
 }
 
 TempDir::~TempDir() {
   std::error_code ignored;
   std::filesystem::remove_all(path_, ignored);
+  if (std::filesystem::exists(path_, ignored)) RemoveLeftovers(path_);
 }
 
 std::string TempDir::operator/(const std::string& name) const { return (path_ / name).string(); }
