@@ -1,24 +1,28 @@
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
+#include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <system_error>
 
 namespace testing_support {
 
 TempDir::TempDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "orbec-test-XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed";
-  path_ = pattern;
+  std::random_device random;
+  std::error_code error;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    char name[32];
+    std::snprintf(name, sizeof name, "orbec-test-%08x", static_cast<unsigned>(random()));
+    path_ = std::filesystem::temp_directory_path() / name;
+    if (std::filesystem::create_directory(path_, error)) return;
+  }
+  ADD_FAILURE() << "cannot make a temporary folder: " << error.message();
 }
 
-TempDir::~TempDir() {
-  std::error_code ignored;
-  std::filesystem::remove_all(path_, ignored);
-}
+TempDir::~TempDir() { RemoveOnHost(path_); }
 
 std::string TempDir::operator/(const std::string& name) const { return (path_ / name).string(); }
 
