@@ -16,6 +16,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
+#ifdef _WIN32
+constexpr bool kNamesIgnoreCase = true;
+#else
+constexpr bool kNamesIgnoreCase = false;
+#endif
+
 class WorkFolderTest : public testing::Test {
  protected:
   TempDir dir_;
@@ -84,6 +90,25 @@ TEST_F(WorkFolderTest, AnotherUsersFolderIsRefusedAndLeftAlone) {
     EXPECT_EQ(platform::LastErrorText(), "The folder is owned by another user");
   }
   EXPECT_EQ(ReadFileBytes(fs::path(path_) / "theirs"), "keep");
+}
+
+TEST_F(WorkFolderTest, AnOutputInTheWorkFolderIsCaughtWhateverItsSpelling) {
+  WorkFolder work(path_, ops_);
+  ASSERT_TRUE(work.Create());
+  EXPECT_TRUE(ops_.OutputInWorkFolder(path_, path_));
+  EXPECT_TRUE(ops_.OutputInWorkFolder(path_ + "/missing/out.iso", path_));
+  EXPECT_TRUE(ops_.OutputInWorkFolder(path_ + ".lock", path_));
+  EXPECT_TRUE(ops_.OutputInWorkFolder(
+      (dir_.path() / "." / "KaveroBootableAvTempFolder/out.iso").string(), path_));
+  EXPECT_FALSE(ops_.OutputInWorkFolder(dir_ / "out.iso", path_));
+  EXPECT_FALSE(ops_.OutputInWorkFolder(path_ + "2/out.iso", path_)) << "a name it begins";
+  // Names differ by case alone: one file on Windows, two on Linux.
+  std::string shouted = path_;
+  shouted.replace(shouted.size() - 26, 26, "KAVEROBOOTABLEAVTEMPFOLDER");
+  EXPECT_EQ(ops_.OutputInWorkFolder(shouted + "/out.iso", path_), kNamesIgnoreCase);
+  EXPECT_EQ(ops_.OutputInWorkFolder(shouted + ".LOCK", path_), kNamesIgnoreCase);
+  if (!MakeSymlink(path_, dir_.path() / "alias")) GTEST_SKIP() << "no symbolic links here";
+  EXPECT_TRUE(ops_.OutputInWorkFolder(dir_ / "alias/out.iso", path_));
 }
 
 TEST_F(WorkFolderTest, DestroyingWithoutAFolderDoesNothingVisible) {
