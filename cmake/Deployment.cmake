@@ -66,3 +66,15 @@ configure_file(${CMAKE_SOURCE_DIR}/resources/embedded_resources.cpp.in
                ${ORBEC_GENERATED_DIR}/embedded_resources.cpp @ONLY)
 configure_file(${CMAKE_SOURCE_DIR}/resources/deployment.h.in
                ${ORBEC_GENERATED_DIR}/deployment.h @ONLY)
+
+# On Windows the trust anchors, the version strings and the application manifest are the
+# program's own resources; every executable of the build carries them (the tests read them
+# back as the tool does).
+if(WIN32)
+  string(REPLACE "." "," ORBEC_VERSION_COMMAS "${PROJECT_VERSION}.0")
+  set(ORBEC_RC_ROOT_CERT "${root_cert}")
+  set(ORBEC_RC_CRL "${crl_file}")
+  set(ORBEC_RC_MANIFEST "${CMAKE_SOURCE_DIR}/resources/orbec.manifest")
+  configure_file(${CMAKE_SOURCE_DIR}/resources/orbec.rc.in ${ORBEC_GENERATED_DIR}/orbec.rc @ONLY)
+  set(ORBEC_WIN_RESOURCES ${ORBEC_GENERATED_DIR}/orbec.rc)
+endif()

@@ -57,5 +57,10 @@ for _ in $(seq 100); do
 done
 
 status=0
-"$build/orbec" "$@" "$output" || status=$?
+if [ -f "$build/orbec.exe" ]; then
+  # A Windows build runs under wine.
+  "$source_dir/scripts/wine-run.sh" "$build/orbec.exe" "$@" "$output" || status=$?
+else
+  "$build/orbec" "$@" "$output" || status=$?
+fi
 exit "$status"

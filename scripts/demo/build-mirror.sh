@@ -33,7 +33,8 @@
 # ${XDG_CACHE_HOME:-~/.cache}/orbec-demo). ORBEC_DEMO_KERNEL=<vmlinuz> uses a given kernel
 # instead, with ORBEC_DEMO_MODULES=<tar> holding its modules as lib/modules/<release>/...
 # unless the kernel has those drivers built in. isolinux, syslinux-common and busybox-static
-# must be installed.
+# must be installed. ORBEC_DEMO_WIN_MKISOFS=<exe> puts that program into the distribution as
+# slax/tools/WIN/mkisofs.exe, for a Windows build of orbec.
 set -euo pipefail
 
 readonly marker=ORBEC-DEMO-BOOT-OK
@@ -323,9 +324,14 @@ LABEL live
   INITRD /slax/boot/initrd.gz
   APPEND console=ttyS0,115200 panic=-1 loglevel=4
 EOF
-  # Stands in for the Windows image program that the distribution carries.
-  printf 'MZ placeholder: the demo distribution carries no Windows program\r\n' \
-    >"$dist/slax/tools/WIN/mkisofs.exe"
+  # The Windows image program that the distribution carries: the stand-in of a Windows
+  # build when one is given, else a placeholder (a Linux orbec never starts it).
+  if [ -n "${ORBEC_DEMO_WIN_MKISOFS:-}" ]; then
+    cp -- "$ORBEC_DEMO_WIN_MKISOFS" "$dist/slax/tools/WIN/mkisofs.exe"
+  else
+    printf 'MZ placeholder: the demo distribution carries no Windows program\r\n' \
+      >"$dist/slax/tools/WIN/mkisofs.exe"
+  fi
   find "$dist" -exec touch -h -d "@$epoch" {} +
   chmod -R u+rwX,go+rX,go-w "$dist"
   make_tar "$dist" "$1"

@@ -8,7 +8,9 @@
 
 #include "platform/error_text.h"
 #include "platform/last_error.h"
+#include "support/manifest_writer.h"
 #include "support/temp_dir.h"
+#include "support/test_pki.h"
 #include "support/test_server.h"
 
 using platform::MemoryConsole;
@@ -22,26 +24,22 @@ namespace {
 
 const std::string kPki = ORBEC_DEMO_PKI_DIR;
 
-std::string Command(const std::string& command) {
-  std::string text;
-  std::FILE* pipe = popen(command.c_str(), "r");
-  char buffer[4096];
-  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) text.append(buffer, n);
-  pclose(pipe);
-  return text;
-}
-
 // A manifest over `body`, signed by the demo signer, with the signer and intermediate.
-std::string SignedManifest(const TempDir& dir, const std::string& body) {
-  WriteFileBytes(dir.path() / "body", body);
-  std::string signature = Command("openssl dgst -sha1 -sign '" + kPki + "/signer.key' '" +
-                                  (dir / "body") + "' | base64 -w 64");
-  return body + "-----BEGIN SIGNATURE-----\n" + signature + "-----END SIGNATURE-----\n" +
-         ReadFileBytes(kPki + "/signer.crt") + ReadFileBytes(kPki + "/intermediate.crt");
+std::string SignedManifest(const std::string& body) {
+  testing_support::TestKey key = testing_support::LoadPemKey(kPki + "/signer.key");
+  return testing_support::SignedManifest(
+             body, testing_support::LoadPemCertificate(kPki + "/signer.crt", key),
+             {testing_support::LoadPemCertificate(kPki + "/intermediate.crt", key)})
+      .Bytes();
 }
 
 std::string Sha1(const fs::path& file) {
-  return Command("sha1sum '" + file.string() + "' | cut -c1-40 | tr -d '\\n'");
+  std::string hex;
+  for (unsigned char byte : testing_support::Sha1(ReadFileBytes(file))) {
+    hex += "0123456789abcdef"[byte >> 4];
+    hex += "0123456789abcdef"[byte & 0xF];
+  }
+  return hex;
 }
 
 class VerifiedDownloadTest : public testing::Test {
@@ -57,7 +55,7 @@ class VerifiedDownloadTest : public testing::Test {
 
   void Publish(const std::string& entry_path, const std::string& checksum) {
     std::string body = "# test manifest\n\"" + entry_path + "\" 1 " + checksum + "\n";
-    WriteFileBytes(srv_ / "base/comp.manifest", SignedManifest(dir_, body));
+    WriteFileBytes(srv_ / "base/comp.manifest", SignedManifest(body));
   }
 
   bool Fetch(int verbosity = 1) {

@@ -1,9 +1,8 @@
 // A test PKI minted in-process: keys, root and issued certificates with chosen names,
 // serials, validity periods and extensions, CRLs with chosen dates and revoked serials, and
-// SHA-1 RSA signatures. Times are given in seconds relative to now.
+// SHA-1 RSA signatures. Times are given in seconds relative to now. Certificates and CRLs are
+// handed out as DER and PEM bytes; keys are opaque, known only to the code that mints with them.
 #pragma once
-
-#include <openssl/types.h>
 
 #include <memory>
 #include <optional>
@@ -13,14 +12,17 @@
 
 namespace testing_support {
 
+// What a key is made of, defined by the implementation that mints with it.
+struct KeyMaterial;
+
 // A private key with its public half.
 class TestKey {
  public:
-  explicit TestKey(std::shared_ptr<EVP_PKEY> key) : key_(std::move(key)) {}
-  EVP_PKEY* get() const { return key_.get(); }
+  explicit TestKey(std::shared_ptr<const KeyMaterial> material) : material_(std::move(material)) {}
+  const KeyMaterial& material() const { return *material_; }
 
  private:
-  std::shared_ptr<EVP_PKEY> key_;
+  std::shared_ptr<const KeyMaterial> material_;
 };
 
 // Number of distinct RSA keys PooledRsaKey hands out.
@@ -29,7 +31,9 @@ inline constexpr int kRsaKeyPoolSize = 5;
 // RSA 2048 key number index (0 to kRsaKeyPoolSize - 1); each is generated once per test binary
 // on first use, since generating RSA keys is slow.
 TestKey PooledRsaKey(int index);
-// A fresh EC (P-256) key.
+// An EC (P-256) key, for certificates that must carry a key that is not RSA. Certificates are
+// issued to it, never signed with it: CryptoAPI has no EC keys to sign with, so on Windows only
+// its public half exists.
 TestKey NewEcKey();
 
 // A PEM private key file (such as the demo PKI's signer.key).
@@ -52,7 +56,10 @@ struct CertOptions {
   Digest digest = Digest::kSha256;
   // Issuer common name written into the certificate instead of the issuer's own.
   std::optional<std::string> issuerCommonNameOverride = std::nullopt;
-  // Further extensions, by name (or dotted OID) and value in openssl's configuration syntax:
+  // Further extensions, by name (or dotted OID) and value in openssl's configuration syntax,
+  // limited to what the Windows implementation reads too: an optional leading "critical,",
+  // then basicConstraints "CA:TRUE" or "CA:FALSE" with an optional ",pathlen:N", keyUsage and
+  // extendedKeyUsage as comma-separated short names, or a dotted OID with "DER:hex:hex...".
   // {"keyUsage", "critical,keyCertSign"}, {"1.2.3.4", "critical,DER:05:00"}.
   std::vector<std::pair<std::string, std::string>> extensions = {};
 };
@@ -60,16 +67,14 @@ struct CertOptions {
 // A certificate with the key it was made for.
 class TestCert {
  public:
-  TestCert(std::shared_ptr<X509> certificate, TestKey key)
-      : certificate_(std::move(certificate)), key_(std::move(key)) {}
+  TestCert(std::string der, TestKey key) : der_(std::move(der)), key_(std::move(key)) {}
 
-  X509* get() const { return certificate_.get(); }
   const TestKey& key() const { return key_; }
   std::string Pem() const;
-  std::string Der() const;
+  const std::string& Der() const { return der_; }
 
  private:
-  std::shared_ptr<X509> certificate_;
+  std::string der_;
   TestKey key_;
 };
 
@@ -87,6 +92,10 @@ struct CrlOptions {
   Digest digest = Digest::kSha256;
 };
 
+// DER bytes of a CRL named as issued by issuer and signed with signingKey.
+std::string MakeCrlDer(const CrlOptions& options, const TestCert& issuer,
+                       const TestKey& signingKey);
+
 // A PEM CRL block ("-----BEGIN X509 CRL-----" ...) named as issued by issuer and signed with
 // signingKey (the issuer's own key unless given).
 std::string MakeCrlPem(const CrlOptions& options, const TestCert& issuer);
@@ -95,6 +104,9 @@ std::string MakeCrlPem(const CrlOptions& options, const TestCert& issuer,
 
 // RSASSA-PKCS1-v1_5 signature with SHA-1 of data, most significant byte first.
 std::string SignSha1(const TestKey& key, const std::string& data);
+
+// The 20 bytes of the SHA-1 digest of data, computed apart from the code under test.
+std::string Sha1(const std::string& data);
 
 // The usual chain: a root (pool key 0), an intermediate CA (key 1) and a signer (key 2,
 // CA:FALSE), all current, and a current version 2 CRL of the root with no revoked entries.

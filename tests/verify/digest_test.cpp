@@ -2,15 +2,9 @@
 #include "verify/digest.h"
 
 #include <gtest/gtest.h>
-#include <openssl/evp.h>
-#include <stdio.h>
-
-#include <algorithm>
-#include <cerrno>
-#include <cstring>
-#include <vector>
 
 #include "support/temp_dir.h"
+#include "support/test_pki.h"
 #include "verify/verify_tool.h"
 
 namespace {
@@ -21,12 +15,7 @@ using namespace VerificationToolCrypto;
 const std::string kEmptySha1 = "da39a3ee5e6b4b0d3255bfef95601890afd80709";
 
 // SHA-1 of bytes held in memory, in one call.
-std::string Sha1Hex(const std::string& bytes) {
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned int length = 0;
-  EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_sha1(), nullptr);
-  return ToHex(std::string(reinterpret_cast<char*>(digest), length));
-}
+std::string Sha1Hex(const std::string& bytes) { return ToHex(Sha1(bytes)); }
 
 std::string Pattern(std::size_t size) {
   std::string bytes(size, '\0');
@@ -37,41 +26,6 @@ std::string Pattern(std::size_t size) {
 std::optional<std::string> DigestOfFile(const std::string& path) {
   OpenFile file = OpenForHashing(path);
   EXPECT_TRUE(file) << path;
-  if (!file) return std::nullopt;
-  return FileDigest(file.get());
-}
-
-// A stream whose reads follow a script: a positive step hands out that many bytes of data,
-// over as many reads as the stream makes of it; a negative one fails one read with that errno
-// value. After the last step, or the last byte of data, the file ends.
-struct ScriptedReads {
-  std::string data;
-  std::vector<int> steps;
-  std::size_t position = 0;
-  std::size_t next = 0;
-};
-
-ssize_t ReadScripted(void* cookie, char* buffer, std::size_t size) {
-  auto& script = *static_cast<ScriptedReads*>(cookie);
-  if (script.next == script.steps.size()) return 0;
-  int& step = script.steps[script.next];
-  if (step < 0) {
-    errno = -step;
-    ++script.next;
-    return -1;
-  }
-  std::size_t count =
-      std::min({size, static_cast<std::size_t>(step), script.data.size() - script.position});
-  std::memcpy(buffer, script.data.data() + script.position, count);
-  script.position += count;
-  step -= static_cast<int>(count);
-  if (step == 0) ++script.next;
-  return static_cast<ssize_t>(count);
-}
-
-std::optional<std::string> DigestOfScript(ScriptedReads script) {
-  OpenFile file(fopencookie(&script, "rb", {ReadScripted, nullptr, nullptr, nullptr}));
-  EXPECT_TRUE(file);
   if (!file) return std::nullopt;
   return FileDigest(file.get());
 }
@@ -93,33 +47,6 @@ TEST(FileDigest, KnownValuesAndBlockBoundaries) {
     std::string bytes = Pattern(size);
     WriteFileBytes(dir / "data", bytes);
     EXPECT_EQ(DigestOfFile(dir / "data"), Sha1Hex(bytes)) << size;
-  }
-}
-
-TEST(HashFile, ReadErrorGivesNoDigest) {
-  TempDir dir;
-  // A folder opens like a file on Linux; reading it fails.
-  OpenFile folder = OpenForHashing(dir.path());
-  ASSERT_TRUE(folder);
-  EXPECT_EQ(HashFile(folder.get()), std::nullopt);
-}
-
-TEST(HashFile, InterruptedReadsResumeAndFailedReadsGiveNoDigest) {
-  std::string data = Pattern(3 * kHashBlockSize + 5);
-  struct Case {
-    std::vector<int> steps;
-    bool digested;
-  } cases[] = {
-      {{5000, 5000, 5000, 5000, 5000}, true},
-      {{5000, -EINTR, 20000, -EINTR, -EINTR, 5000}, true},
-      {{5000, -EIO}, false},
-      {{8192, 8192, 8192, -EIO}, false},
-      {{-EIO}, false},
-  };
-  for (const Case& c : cases) {
-    std::optional<std::string> expected;
-    if (c.digested) expected = Sha1Hex(data);
-    EXPECT_EQ(DigestOfScript({.data = data, .steps = c.steps}), expected) << c.steps.size();
   }
 }
 

@@ -62,7 +62,7 @@ TEST_F(SignatureTest, AnyChangeOfTheBodyFails) {
 }
 
 TEST_F(SignatureTest, EmptyListFailsBeforeTheKeyIsLookedAt) {
-  TestCert ecSigner = MakeSelfSigned({.commonName = "EC"}, NewEcKey());
+  TestCert ecSigner = IssueCertificate({.commonName = "EC", .isCa = false}, NewEcKey(), pki_.root);
   EXPECT_EQ(Check(kBody, {}, ecSigner), kBadSig);
 }
 

@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# The Windows build's tests on this Linux machine: cross-builds orbec.exe and its test
+# programs, then runs them under wine through ctest (the GoogleTest suites, and orbec.exe end
+# to end against the demo mirror), with a wine prefix and a wineserver of the build's own,
+# and prints how many tests passed and were skipped, and why each skip happened.
+#   scripts/run-windows-tests.sh [build-dir] [ctest options...]     (default: build-win)
+set -euo pipefail
+
+top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build=${1:-$top/build-win}
+shift || true
+
+"$top/scripts/cross-build-windows.sh" "$build"
+build=$(cd "$build" && pwd)
+
+export WINEPREFIX=$build/wineprefix WINEDEBUG=-all
+# Makes the prefix once, then keeps one wineserver for the whole run: a warm server makes
+# each test program start in a fraction of a second instead of seconds.
+"$top/scripts/wine-run.sh" cmd /c exit >/dev/null 2>&1 || true
+/usr/lib/wine/wineserver -p
+trap '/usr/lib/wine/wineserver -k 2>/dev/null || true' EXIT
+
+log=$build/Testing/windows-tests.log
+mkdir -p "$(dirname "$log")"
+status=0
+ctest --test-dir "$build" --output-on-failure --output-log "$log" -j "$(nproc)" "$@" || status=$?
+
+# GoogleTest prints a skip's reason on the lines between "Skipped" and "[  SKIPPED ]".
+passed=$(grep -cE '^ *[0-9]+/[0-9]+ Test +#[0-9]+: .* Passed' "$log" || true)
+skipped=$(grep -cE '^ *[0-9]+/[0-9]+ Test +#[0-9]+: .* Skipped' "$log" || true)
+echo "Windows tests under wine: $passed passed, $skipped skipped"
+awk '/: Skipped$/ { reason = ""; taking = 1; next }
+     taking && /^\[  SKIPPED \]/ { sub(/^\[  SKIPPED \] /, ""); sub(/ \([0-9]+ ms\)$/, "");
+                                   printf "  skipped %s: %s\n", $0, reason; taking = 0; next }
+     taking { reason = reason (reason == "" ? "" : " ") $0 }' "$log" | sort -u
+exit "$status"
