@@ -78,6 +78,19 @@ TEST_F(WorkFolderTest, ALinkOfThatNameIsRemovedNotFollowed) {
   EXPECT_EQ(ReadFileBytes(dir_.path() / "victim/precious"), "keep");
 }
 
+TEST_F(WorkFolderTest, ALinkInPlaceOfTheLockFileIsRefused) {
+  WriteFileBytes(dir_.path() / "victim", "keep");
+  if (!MakeSymlink(dir_.path() / "victim", path_ + ".lock")) {
+    GTEST_SKIP() << "no symbolic links here";
+  }
+  {
+    WorkFolder work(path_, ops_);
+    EXPECT_FALSE(work.Create());
+  }
+  EXPECT_EQ(ReadFileBytes(dir_.path() / "victim"), "keep");
+  EXPECT_FALSE(fs::exists(path_));
+}
+
 TEST_F(WorkFolderTest, AnotherUsersFolderIsRefusedAndLeftAlone) {
   fs::create_directory(path_);
   WriteFileBytes(fs::path(path_) / "theirs", "keep");

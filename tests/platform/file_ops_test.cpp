@@ -166,6 +166,25 @@ TEST(RemoveTree, RemovesEverythingButNeverFollowsALink) {
   if (!linked) GTEST_SKIP() << "no symbolic links on this system";
 }
 
+TEST(DeleteFile, RemovesAFileEvenReadOnlyButNeverAFolderOrALinksTarget) {
+  TempDir dir;
+  WriteFileBytes(dir / "file", "x");
+  fs::permissions(dir / "file", fs::perms::owner_read);
+  EXPECT_TRUE(DeleteFile(dir / "file"));
+  EXPECT_FALSE(fs::exists(dir / "file"));
+  EXPECT_FALSE(DeleteFile(dir / "file"));
+  EXPECT_EQ(GetLastError(), kCodes.missing);
+  fs::create_directory(dir / "folder");
+  EXPECT_FALSE(DeleteFile(dir / "folder"));
+  EXPECT_TRUE(fs::is_directory(dir / "folder"));
+  WriteFileBytes(dir / "target", "keep");
+  if (!MakeSymlink(dir.path() / "target", dir.path() / "link")) {
+    GTEST_SKIP() << "no symbolic links on this system";
+  }
+  DeleteFile(dir / "link");  // the link goes where the system tells it from its target
+  EXPECT_EQ(ReadFileBytes(dir / "target"), "keep");
+}
+
 TEST(MoveFileReplace, ReplacesAnExistingTarget) {
   TempDir dir;
   WriteFileBytes(dir / "image", "new image");
