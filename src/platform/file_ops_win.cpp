@@ -75,7 +75,8 @@ bool DeleteOpenEntry(HANDLE handle) {
 
 // The names in an open folder, read through its handle: the walk holds it with delete
 // access, which a second opening of the folder by name (FindFirstFileW) would collide with.
-std::vector<std::wstring> FolderContent(HANDLE folder, bool& listed) {
+// `error` is 0 when every name was read.
+std::vector<std::wstring> FolderContent(HANDLE folder, DWORD& error) {
   std::vector<std::wstring> names;
   std::vector<LONGLONG> buffer(8192);  // 64 KiB, aligned for the records
   FILE_INFO_BY_HANDLE_CLASS kind = FileIdBothDirectoryRestartInfo;
@@ -91,7 +92,7 @@ std::vector<std::wstring> FolderContent(HANDLE folder, bool& listed) {
       bytes += entry->NextEntryOffset;
     }
   }
-  listed = ::GetLastError() == ERROR_NO_MORE_FILES;
+  error = ::GetLastError() == ERROR_NO_MORE_FILES ? 0 : ::GetLastError();
   return names;
 }
 
@@ -102,12 +103,12 @@ bool RemoveEntry(const std::wstring& path, const std::wstring& folder, const std
 bool RemoveOpenFolder(HANDLE handle, const std::wstring& path) {
   const std::optional<std::wstring> resolved = FinalPath(handle);
   if (!resolved) return FailWithSystemError();
-  bool listed = false;
+  DWORD listing_error = 0;
   bool removed = true;
-  for (const std::wstring& name : FolderContent(handle, listed)) {
+  for (const std::wstring& name : FolderContent(handle, listing_error)) {
     removed = RemoveEntry(path + L"\\" + name, *resolved, name) && removed;
   }
-  if (!listed) return FailWithSystemError();
+  if (listing_error != 0) return Fail(listing_error);
   return DeleteOpenEntry(handle) && removed;
 }
 
