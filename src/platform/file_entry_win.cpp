@@ -6,6 +6,8 @@
 
 #include <cwchar>
 
+#include "platform/last_error.h"
+
 namespace platform {
 namespace {
 
@@ -24,6 +26,11 @@ bool SameText(const std::wstring& a, const std::wstring& b) {
 }
 
 }  // namespace
+
+bool FailWith(DWORD code) {
+  SetLastError(static_cast<std::uint32_t>(code));
+  return false;
+}
 
 UniqueHandle OpenEntry(const std::wstring& path, DWORD access, DWORD share) {
   return UniqueHandle(::CreateFileW(path.c_str(), access, share, nullptr, OPEN_EXISTING,

@@ -9,6 +9,9 @@
 
 namespace platform {
 
+// Sets the platform's last error to a Win32 code and returns false, for failure paths.
+bool FailWith(DWORD code);
+
 // Opens the entry that the path names: a symbolic link or junction is opened as itself, a
 // folder may be opened too. The handle is invalid (::GetLastError says why) on failure.
 UniqueHandle OpenEntry(const std::wstring& path, DWORD access, DWORD share);

@@ -25,11 +25,6 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 constexpr DWORD kRemoveAccess =
     DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | FILE_LIST_DIRECTORY | SYNCHRONIZE;
 
-bool Fail(DWORD code) {
-  SetLastError(static_cast<std::uint32_t>(code));
-  return false;
-}
-
 bool IsMissing(DWORD code) { return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND; }
 
 bool IsTaken(DWORD code) { return code == ERROR_ALREADY_EXISTS || code == ERROR_FILE_EXISTS; }
@@ -108,7 +103,7 @@ bool RemoveOpenFolder(HANDLE handle, const std::wstring& path) {
   for (const std::wstring& name : FolderContent(handle, listing_error)) {
     removed = RemoveEntry(path + L"\\" + name, *resolved, name) && removed;
   }
-  if (listing_error != 0) return Fail(listing_error);
+  if (listing_error != 0) return FailWith(listing_error);
   return DeleteOpenEntry(handle) && removed;
 }
 
@@ -119,9 +114,9 @@ bool RemoveEntry(const std::wstring& path, const std::wstring& folder, const std
   UniqueHandle entry = OpenEntry(path, kRemoveAccess, kShareAll);
   if (!entry.valid()) {
     const DWORD code = ::GetLastError();
-    return IsMissing(code) || Fail(code);
+    return IsMissing(code) || FailWith(code);
   }
-  if (!IsEntryOf(entry.get(), folder, name)) return Fail(ERROR_CANT_RESOLVE_FILENAME);
+  if (!IsEntryOf(entry.get(), folder, name)) return FailWith(ERROR_CANT_RESOLVE_FILENAME);
   const std::optional<DWORD> attributes = AttributesOf(entry.get());
   if (!attributes) return FailWithSystemError();
   if (IsFolderToEnter(*attributes)) return RemoveOpenFolder(entry.get(), path);
@@ -170,7 +165,7 @@ std::optional<bool> OwnedByCurrentUser(HANDLE handle) {
   const DWORD result = ::GetSecurityInfo(handle, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner,
                                          nullptr, nullptr, nullptr, &descriptor);
   if (result != ERROR_SUCCESS) {
-    Fail(result);
+    FailWith(result);
     return std::nullopt;
   }
   std::unique_ptr<void, LocalFreeDeleter> release(descriptor);
@@ -181,14 +176,14 @@ std::optional<bool> OwnedByCurrentUser(HANDLE handle) {
 bool AcceptExistingDirectory(const std::wstring& path) {
   const DWORD attributes = ::GetFileAttributesW(path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return FailWithSystemError();
-  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return Fail(kErrorFolderIsLink);
-  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return Fail(ERROR_DIRECTORY);
+  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return FailWith(kErrorFolderIsLink);
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return FailWith(ERROR_DIRECTORY);
   UniqueHandle folder = OpenEntry(path, READ_CONTROL | FILE_READ_ATTRIBUTES, kShareAll);
   if (!folder.valid()) return FailWithSystemError();
-  if (!NamesEntryItself(folder.get(), path)) return Fail(kErrorFolderIsLink);
+  if (!NamesEntryItself(folder.get(), path)) return FailWith(kErrorFolderIsLink);
   const std::optional<bool> own = OwnedByCurrentUser(folder.get());
   if (!own) return false;
-  return *own || Fail(kErrorFolderForeignOwner);
+  return *own || FailWith(kErrorFolderForeignOwner);
 }
 
 // The regular file at `path`, open for reading, checked not to be a folder, a link or the
@@ -210,7 +205,7 @@ UniqueHandle OpenRegularFile(const std::wstring& path) {
     refusal = ERROR_ACCESS_DENIED;  // what the system answers for a folder opened as a file
   }
   if (refusal != 0) {
-    Fail(refusal);
+    FailWith(refusal);
     file.Reset();
   }
   return file;
@@ -220,7 +215,7 @@ bool LinkOrCopyWide(const std::wstring& from, const std::wstring& to) {
   if (!OpenRegularFile(from).valid()) return false;
   if (::CreateHardLinkW(to.c_str(), from.c_str(), nullptr)) return true;
   const DWORD code = ::GetLastError();
-  if (IsTaken(code) || IsMissing(code)) return Fail(code);
+  if (IsTaken(code) || IsMissing(code)) return FailWith(code);
   // No hard links here (another volume, a file system without them): a copy, made only
   // where nothing stands yet.
   if (!::CopyFileW(from.c_str(), to.c_str(), TRUE)) return FailWithSystemError();
@@ -239,7 +234,7 @@ bool FlushFile(const std::wstring& path) {
 bool CopyAcross(const std::wstring& from, const std::wstring& to) {
   for (int attempt = 0; attempt < 100; ++attempt) {
     const std::optional<std::wstring> partial = RandomSibling(to);
-    if (!partial) return Fail(ERROR_GEN_FAILURE);
+    if (!partial) return FailWith(ERROR_GEN_FAILURE);
     if (!::CopyFileW(from.c_str(), partial->c_str(), TRUE)) {
       if (IsTaken(::GetLastError())) continue;
       return FailWithSystemError();
@@ -250,12 +245,12 @@ bool CopyAcross(const std::wstring& from, const std::wstring& to) {
                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
       const DWORD code = ::GetLastError();
       claim.Remove();
-      return Fail(code);
+      return FailWith(code);
     }
     DeleteFile(Narrow(from));
     return true;
   }
-  return Fail(ERROR_FILE_EXISTS);
+  return FailWith(ERROR_FILE_EXISTS);
 }
 
 // False only when the source and the target's folder are known to lie on two volumes.
@@ -307,11 +302,11 @@ bool RemoveOwnTree(const std::string& path) {
   UniqueHandle root = OpenEntry(Widen(path), READ_CONTROL, kShareAll);
   if (!root.valid()) {
     const DWORD code = ::GetLastError();
-    return IsMissing(code) || Fail(code);
+    return IsMissing(code) || FailWith(code);
   }
   const std::optional<bool> own = OwnedByCurrentUser(root.get());
   if (!own) return false;
-  if (!*own) return Fail(kErrorFolderForeignOwner);
+  if (!*own) return FailWith(kErrorFolderForeignOwner);
   root.Reset();
   return RemoveTree(path);
 }
@@ -320,10 +315,10 @@ bool DeleteFile(const std::string& path) {
   const std::wstring wide = Widen(path);
   UniqueHandle entry = OpenEntry(wide, kRemoveAccess, kShareAll);
   if (!entry.valid()) return FailWithSystemError();
-  if (!NamesEntryItself(entry.get(), wide)) return Fail(ERROR_CANT_RESOLVE_FILENAME);
+  if (!NamesEntryItself(entry.get(), wide)) return FailWith(ERROR_CANT_RESOLVE_FILENAME);
   const std::optional<DWORD> attributes = AttributesOf(entry.get());
   if (!attributes) return FailWithSystemError();
-  if (IsFolderToEnter(*attributes)) return Fail(ERROR_ACCESS_DENIED);
+  if (IsFolderToEnter(*attributes)) return FailWith(ERROR_ACCESS_DENIED);
   return DeleteOpenEntry(entry.get());
 }
 
@@ -350,7 +345,7 @@ bool ReplaceWithLinkOrCopy(const std::string& from, const std::string& to) {
   const std::wstring target = Widen(to);
   for (int attempt = 0; attempt < 100; ++attempt) {
     const std::optional<std::wstring> temporary = RandomSibling(target);
-    if (!temporary) return Fail(ERROR_GEN_FAILURE);
+    if (!temporary) return FailWith(ERROR_GEN_FAILURE);
     if (!LinkOrCopyWide(source, *temporary)) {
       if (IsTaken(static_cast<DWORD>(GetLastError()))) continue;
       return false;
@@ -361,9 +356,9 @@ bool ReplaceWithLinkOrCopy(const std::string& from, const std::string& to) {
     }
     const DWORD code = ::GetLastError();
     claim.Remove();
-    return Fail(code);
+    return FailWith(code);
   }
-  return Fail(ERROR_FILE_EXISTS);
+  return FailWith(ERROR_FILE_EXISTS);
 }
 
 }  // namespace platform

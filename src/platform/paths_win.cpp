@@ -11,11 +11,6 @@ namespace {
 // The temporary folder's path is read with this limit, terminator included.
 constexpr DWORD kTempPathLimit = MAX_PATH;
 
-bool Fail(DWORD code) {
-  SetLastError(static_cast<std::uint32_t>(code));
-  return false;
-}
-
 // Paths that differ only in case or separators name the same place on Windows: one spelling
 // of them, with "/" and upper case, for comparisons.
 std::string ComparisonKey(std::wstring path) {
@@ -32,7 +27,7 @@ std::string ComparisonKey(std::wstring path) {
 }  // namespace
 
 bool FullPath(const std::string& typed, std::string& full) {
-  if (typed.empty()) return Fail(ERROR_INVALID_NAME);
+  if (typed.empty()) return FailWith(ERROR_INVALID_NAME);
   const std::wstring wide = Widen(typed);
   // Asked twice: for the length, then for the path. Should the current folder change in
   // between, the second answer is a larger length, and both are asked again.
@@ -48,7 +43,7 @@ bool FullPath(const std::string& typed, std::string& full) {
       return true;
     }
   }
-  return Fail(ERROR_BUFFER_OVERFLOW);
+  return FailWith(ERROR_BUFFER_OVERFLOW);
 }
 
 std::string ResolvedLocation(const std::string& full) {
@@ -69,7 +64,7 @@ bool TempFolder(std::string& folder) {
   if (length == 0) return FailWithSystemError();
   // A longer path does not fit: the answer is then the length it would need, and the
   // buffer holds nothing usable.
-  if (length >= kTempPathLimit) return Fail(ERROR_FILENAME_EXCED_RANGE);
+  if (length >= kTempPathLimit) return FailWith(ERROR_FILENAME_EXCED_RANGE);
   folder = Narrow(std::wstring_view(buffer, length));
   return true;
 }
