@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <optional>
 
@@ -9,6 +10,7 @@
 #include "platform/file_ops.h"
 #include "platform/last_error.h"
 #include "platform/process.h"
+#include "platform/text_format.h"
 
 using platform::Print;
 using platform::Stream;
@@ -17,6 +19,7 @@ namespace {
 
 constexpr const char* kImageName = "orbe.iso";
 constexpr const char* kBootImage = "slax/boot/isolinux.bin";
+constexpr const char* kBootCatalog = "slax/boot/isolinux.boot";
 #ifdef _WIN32
 constexpr const char* kHybridProgram = "isohybrid.exe";
 #else
@@ -26,6 +29,26 @@ constexpr const char* kHybridProgram = "isohybrid";
 // number (0x7078c0fb, little-endian) at byte 64; isohybrid needs it.
 constexpr unsigned char kHybridSignature[] = {0xfb, 0xc0, 0x78, 0x70};
 constexpr std::size_t kHybridSignatureOffset = 64;
+
+#ifdef _WIN32
+
+// The ISO program that the distribution carries, relative to the work folder.
+constexpr const char* kDistributionIsoProgram = "slax/tools/WIN/mkisofs.exe";
+
+// Starts the distribution's ISO program in the work folder, as Windows programs are started:
+// by its full path, with its command line as one text.
+bool RunIsoProgram(const std::string& work_folder, const std::string& label, int verbosity,
+                   int& exit_code) {
+  const std::string command_line = platform::FormatText(
+      "\"%s\" %s -J -R -D -no-emul-boot -boot-info-table -boot-load-size 4 -b \"%s\" -c "
+      "\"%s\" -o \"%s\" -A \"%s\" -V \"%s\" .",
+      kDistributionIsoProgram, verbosity == 2 ? "-v" : "-quiet", kBootImage, kBootCatalog,
+      kImageName, label.c_str(), label.c_str());
+  return platform::RunProcessWithCommandLine(work_folder + "\\" + kDistributionIsoProgram,
+                                             command_line, work_folder, exit_code);
+}
+
+#else
 
 struct IsoProgram {
   std::string path;
@@ -43,8 +66,27 @@ std::optional<IsoProgram> FindIsoProgram() {
   return std::nullopt;
 }
 
+// Starts the first ISO program found on PATH in the work folder.
+bool RunIsoProgram(const std::string& work_folder, const std::string& label, int verbosity,
+                   int& exit_code) {
+  std::optional<IsoProgram> program = FindIsoProgram();
+  if (!program) {
+    platform::SetLastError(ENOENT);
+    return false;
+  }
+  std::vector<std::string> arguments = program->leading_arguments;
+  for (std::string& argument : IsoProgramArguments(label, verbosity)) {
+    arguments.push_back(std::move(argument));
+  }
+  return platform::RunProcess(program->path, arguments, work_folder, exit_code);
+}
+
+#endif
+
 bool HasHybridSignature(const std::string& boot_image) {
-  std::ifstream file(boot_image, std::ios::binary);
+  // The path is UTF-8; a std::string alone would be taken in the ANSI code page on Windows.
+  std::ifstream file(std::filesystem::path(std::u8string(boot_image.begin(), boot_image.end())),
+                     std::ios::binary);
   char bytes[kHybridSignatureOffset + sizeof kHybridSignature];
   return file.read(bytes, sizeof bytes) &&
          std::memcmp(bytes + kHybridSignatureOffset, kHybridSignature, sizeof kHybridSignature) ==
@@ -98,7 +140,7 @@ std::vector<std::string> IsoProgramArguments(const std::string& label, int verbo
           "-b",
           kBootImage,
           "-c",
-          "slax/boot/isolinux.boot",
+          kBootCatalog,
           "-o",
           kImageName,
           "-A",
@@ -111,20 +153,9 @@ std::vector<std::string> IsoProgramArguments(const std::string& label, int verbo
 bool CreateIsoImage(const std::string& work_folder, const std::string& output,
                     const std::string& label, int verbosity, bool hybrid,
                     platform::Console& console) {
-  std::optional<IsoProgram> program = FindIsoProgram();
   int exit_code = 0;
-  bool started = false;
-  if (program) {
-    std::vector<std::string> arguments = program->leading_arguments;
-    for (std::string& argument : IsoProgramArguments(label, verbosity)) {
-      arguments.push_back(std::move(argument));
-    }
-    console.Flush();
-    started = platform::RunProcess(program->path, arguments, work_folder, exit_code);
-  } else {
-    platform::SetLastError(ENOENT);
-  }
-  if (!started) {
+  console.Flush();
+  if (!RunIsoProgram(work_folder, label, verbosity, exit_code)) {
     std::string reason = platform::LastErrorText();
     Print(console, Stream::kErr, "Failed to launch mkisofs: %s\n", reason.c_str());
     return false;

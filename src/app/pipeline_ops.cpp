@@ -17,6 +17,12 @@ namespace {
 
 std::string LockFileOf(const std::string& work) { return work + ".lock"; }
 
+// Paths are UTF-8 text. A path made from char8_t text keeps every character on every platform;
+// one made from char text is converted byte by byte on Windows.
+std::filesystem::path Utf8Path(const std::string& text) {
+  return std::filesystem::path(std::u8string(text.begin(), text.end()));
+}
+
 }  // namespace
 
 bool RealPipelineOps::LockWorkFolder(const std::string& path) {
@@ -76,11 +82,11 @@ bool RealPipelineOps::CreateIsoImage(const std::string& work_folder, const std::
 
 bool RealPipelineOps::UntarArchive(const std::string& archive, const std::string& destination,
                                    IFileProgressCallback* progress) {
-  return ::UntarArchive(archive, destination, progress);
+  return ::UntarArchive(Utf8Path(archive), Utf8Path(destination), progress);
 }
 
 void RealPipelineOps::DeleteFile(const std::string& path) { platform::DeleteFile(path); }
 
 bool RealPipelineOps::GetVirusDataVersion(const std::string& archive, std::string& version) {
-  return ::GetVirusDataVersion(archive, version);
+  return ::GetVirusDataVersion(Utf8Path(archive), version);
 }

@@ -10,11 +10,19 @@
 
 namespace {
 
+// Windows takes a backslash as a separator too: a component holding one would name a path of
+// several, with the directories on the way left unchecked.
+#ifdef _WIN32
+constexpr const char* kSeparators = "/\\";
+#else
+constexpr const char* kSeparators = "/";
+#endif
+
 std::vector<std::string> SplitComponents(const std::string& name) {
   std::vector<std::string> parts;
   std::size_t start = 0;
   while (start <= name.size()) {
-    std::size_t end = name.find('/', start);
+    std::size_t end = name.find_first_of(kSeparators, start);
     if (end == std::string::npos) end = name.size();
     std::string part = name.substr(start, end - start);
     if (!part.empty() && part != ".") parts.push_back(std::move(part));
@@ -23,9 +31,9 @@ std::vector<std::string> SplitComponents(const std::string& name) {
   return parts;
 }
 
-// The last piece of a name after its last "/" ("" for a name ending in "/").
+// The last piece of a name after its last separator ("" for a name ending in one).
 std::string LastPiece(const std::string& name) {
-  const std::size_t slash = name.rfind('/');
+  const std::size_t slash = name.find_last_of(kSeparators);
   return slash == std::string::npos ? name : name.substr(slash + 1);
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string_view>
 
 namespace {
 
@@ -18,6 +19,38 @@ constexpr std::size_t kPrefixOffset = 345;
 
 bool IsOctalDigit(unsigned char c) { return c >= '0' && c <= '7'; }
 bool IsFieldFiller(unsigned char c) { return c == ' ' || c == '\0'; }
+
+bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
+  auto lower = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c; };
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                            [&](char x, char y) { return lower(x) == lower(y); });
+}
+
+// Windows opens a device for these names whatever extension follows them, and ignores blanks
+// before the extension. COM and LPT also take the superscript digits 1 to 3 (UTF-8 here).
+bool IsWindowsDeviceName(std::string_view component) {
+  std::string_view base = component.substr(0, component.find('.'));
+  while (!base.empty() && base.back() == ' ') base.remove_suffix(1);
+  for (std::string_view device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"}) {
+    if (EqualsIgnoringAsciiCase(base, device)) return true;
+  }
+  if (base.size() < 4) return false;
+  const std::string_view prefix = base.substr(0, 3);
+  if (!EqualsIgnoringAsciiCase(prefix, "COM") && !EqualsIgnoringAsciiCase(prefix, "LPT")) {
+    return false;
+  }
+  const std::string_view number = base.substr(3);
+  return (number.size() == 1 && number[0] >= '0' && number[0] <= '9') || number == "\xc2\xb9" ||
+         number == "\xc2\xb2" || number == "\xc2\xb3";
+}
+
+// "." names the folder itself and is passed over; any other name ending in a dot or a blank
+// would be stored without them.
+bool IsWindowsSafeComponent(std::string_view component) {
+  if (component.empty() || component == ".") return true;
+  if (component.back() == '.' || component.back() == ' ') return false;
+  return !IsWindowsDeviceName(component);
+}
 
 }  // namespace
 
@@ -66,13 +99,17 @@ bool HasNamePrefix(const TarHeader& header) {
   return posix && header[kPrefixOffset] != 0;
 }
 
-bool IsSafeMemberName(const std::string& name) {
+bool IsSafeMemberName(const std::string& name, MemberNameRules rules) {
   if (!name.empty() && (name.front() == '/' || name.front() == '\\')) return false;
+  const bool windows = rules == MemberNameRules::kWindows;
+  if (windows && name.find(':') != std::string::npos) return false;
   std::size_t start = 0;
   while (start <= name.size()) {
     std::size_t end = name.find_first_of("/\\", start);
     if (end == std::string::npos) end = name.size();
-    if (name.compare(start, end - start, "..") == 0) return false;
+    const std::string_view component(name.data() + start, end - start);
+    if (component == "..") return false;
+    if (windows && !IsWindowsSafeComponent(component)) return false;
     start = end + 1;
   }
   return true;

@@ -43,9 +43,25 @@ std::string MemberName(const TarHeader& header);
 // other data in those bytes.
 bool HasNamePrefix(const TarHeader& header);
 
+// Which file system the member names must be safe on.
+enum class MemberNameRules {
+  kPosix,
+  // Also refuses what Windows would turn into something else than a file of that name: a ":"
+  // (an alternate data stream, a drive prefix), a reserved device name (CON, NUL, COM1, ...,
+  // also with an extension, any case) and a component ending in a dot or a blank (Windows
+  // drops those, so "a." would land on "a").
+  kWindows,
+};
+
+#ifdef _WIN32
+inline constexpr MemberNameRules kPlatformMemberNameRules = MemberNameRules::kWindows;
+#else
+inline constexpr MemberNameRules kPlatformMemberNameRules = MemberNameRules::kPosix;
+#endif
+
 // False for a name that could reach outside the destination: an absolute name, or one with a
 // ".." component. Both separators count, so the check holds where either one separates.
-bool IsSafeMemberName(const std::string& name);
+bool IsSafeMemberName(const std::string& name, MemberNameRules rules = kPlatformMemberNameRules);
 
 unsigned char MemberType(const TarHeader& header);
 

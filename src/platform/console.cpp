@@ -13,11 +13,7 @@ class StandardStreams : public Console {
   // Every piece goes out at once: a progress line ends in a carriage return, which a
   // line-buffered terminal would hold back, and a run ended by a signal must not lose the
   // steps it already reported to a file or pipe.
-  void Write(Stream stream, std::string_view text) override {
-    std::FILE* file = stream == Stream::kOut ? stdout : stderr;
-    std::fwrite(text.data(), 1, text.size(), file);
-    std::fflush(file);
-  }
+  void Write(Stream stream, std::string_view text) override { WriteStandardStream(stream, text); }
   void Flush() override {
     std::fflush(stdout);
     std::fflush(stderr);

@@ -21,6 +21,11 @@ class Console {
 // The process's standard output and standard error.
 Console& StdConsole();
 
+// Writes UTF-8 text to the process's standard output or error and flushes it. On Windows a
+// console window gets the text as UTF-16 (its own code page would garble anything beyond
+// ASCII); a file or pipe gets the bytes, each "\n" as "\r\n" (the C runtime's text mode).
+void WriteStandardStream(Stream stream, std::string_view text);
+
 // Keeps everything written, per stream.
 class MemoryConsole : public Console {
  public:

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace platform {
@@ -30,9 +31,14 @@ inline constexpr std::uint32_t kErrorFolderIsLink = 0x20000001;
 inline constexpr std::uint32_t kErrorFolderForeignOwner = 0x20000002;
 inline constexpr std::uint32_t kErrorFolderInUse = 0x20000003;
 
-// The text for a code: fixed texts for 0, 12002, 12028 and 12029; otherwise the platform's
-// message text, or "Error 0x%08x" for a code without one.
+// The text for a code: fixed texts for 0, 12002, 12028, 12029 and the platform layer's own
+// codes; otherwise the platform's message text, or "Error 0x%08x" for a code without one.
 std::string DownloadErrorText(std::uint32_t code);
+
+// The platform's message text for a code, nullopt when it has none. Linux: the errno text,
+// or a short text of an internet-client code. Windows: the system's message
+// (FormatMessageW) exactly as returned, the line break at its end included.
+std::optional<std::string> SystemErrorText(std::uint32_t code);
 
 // DownloadErrorText of the calling thread's last error, read before anything else runs.
 std::string LastErrorText();

@@ -1,13 +1,15 @@
-// Clean-up when the user interrupts a run: SIGINT, SIGTERM or SIGHUP stop the running child
-// program, remove the work folder and its lock file, and then end the process by that same
-// signal, as if nothing had been caught.
+// Clean-up when the user interrupts a run: SIGINT, SIGTERM or SIGHUP (on Windows Ctrl+C,
+// Ctrl+Break or the closing of the console window) stop the running child program, remove the
+// work folder and its lock file, and then end the process by that same signal, as if nothing
+// had been caught (on Windows with the status of an interrupted console program, 0xC000013A).
 #pragma once
 
 #include <string>
 
 namespace platform {
 
-// While an object lives, the three signals clean up the folder and the lock file given.
+// While an object lives, the three signals (console events) clean up the folder and the lock
+// file given.
 // One at a time: the handler's state is process-wide because a signal handler can reach
 // nothing else.
 class InterruptCleanup {
@@ -36,11 +38,14 @@ class ClaimedFile {
 };
 
 // Writing to a closed pipe (a console reader that went away) fails with EPIPE instead of
-// ending the process, so the run still cleans up and ends with its own status.
+// ending the process, so the run still cleans up and ends with its own status. (On Windows
+// that is how a closed pipe behaves already.)
 void IgnoreBrokenPipe();
 
-// Removes a tree using only calls that are safe inside a signal handler; links are removed,
-// never followed. Returns false when something could not be removed.
+// Removes a tree using only calls that are safe inside a signal handler (on Windows: while
+// the main thread is frozen anywhere); links are removed as links, never followed (wine
+// cannot remove a Linux link: it stays, and so does what it points to). Returns false when
+// something could not be removed. Not reentrant on Windows.
 bool RemoveTreeSignalSafe(const char* path);
 
 }  // namespace platform

@@ -157,6 +157,16 @@ TEST_F(PipelineTest, OtherIdentityFailuresEndTheRun) {
   EXPECT_EQ(ops_.calls[ops_.calls.size() - 3], "download ide_2026.12.07.zip 1");
 }
 
+// The platform's last error holds errno values on Linux and Windows codes on Windows, where
+// the system gives their texts.
+#ifdef _WIN32
+constexpr int kBadArgument = 87;  // ERROR_INVALID_PARAMETER
+constexpr int kNotFound = 2;      // ERROR_FILE_NOT_FOUND
+#else
+constexpr int kBadArgument = EINVAL;
+constexpr int kNotFound = ENOENT;
+#endif
+
 struct FailureCase {
   std::string step;
   int code;
@@ -166,8 +176,10 @@ struct FailureCase {
 
 TEST_F(PipelineTest, EachFailureReportsItsMessageAndStopsThere) {
   const FailureCase cases[] = {
-      {"expand", EINVAL, "Failed to expand the output path: Invalid argument\n", ""},
-      {"temp", ENOENT, "Failed to get temp folder: No such file or directory\n", ""},
+      {"expand", kBadArgument,
+       "Failed to expand the output path: " + platform::DownloadErrorText(kBadArgument) + "\n", ""},
+      {"temp", kNotFound,
+       "Failed to get temp folder: " + platform::DownloadErrorText(kNotFound) + "\n", ""},
       {"lock", platform::kErrorFolderInUse,
        "Failed to create temp folder " + kWork + ": Another orbec run is using the folder\n", ""},
       {"create", platform::kErrorFolderIsLink,

@@ -6,9 +6,11 @@
 
 #include "platform/error_text.h"
 #include "platform/last_error.h"
+#include "support/file_probe.h"
 #include "support/temp_dir.h"
 
-using testing_support::MakeSymlink;
+using testing_support::kNoSymbolicLinks;
+using testing_support::MakeSymbolicLink;
 using testing_support::ReadFileBytes;
 using testing_support::TempDir;
 using testing_support::WriteFileBytes;
@@ -63,7 +65,7 @@ TEST_F(WorkFolderTest, ASecondRunOnTheSameFolderIsRefusedAndChangesNothing) {
 TEST_F(WorkFolderTest, ALinkOfThatNameIsRemovedNotFollowed) {
   fs::create_directory(dir_.path() / "victim");
   WriteFileBytes(dir_.path() / "victim/precious", "keep");
-  if (!MakeSymlink(dir_.path() / "victim", path_)) GTEST_SKIP() << "no symbolic links here";
+  if (!MakeSymbolicLink(dir_.path() / "victim", path_, true)) GTEST_SKIP() << kNoSymbolicLinks;
   {
     WorkFolder work(path_, ops_);
     if (testing_support::UnderWine()) {
@@ -80,8 +82,8 @@ TEST_F(WorkFolderTest, ALinkOfThatNameIsRemovedNotFollowed) {
 
 TEST_F(WorkFolderTest, ALinkInPlaceOfTheLockFileIsRefused) {
   WriteFileBytes(dir_.path() / "victim", "keep");
-  if (!MakeSymlink(dir_.path() / "victim", path_ + ".lock")) {
-    GTEST_SKIP() << "no symbolic links here";
+  if (!MakeSymbolicLink(dir_.path() / "victim", path_ + ".lock", false)) {
+    GTEST_SKIP() << kNoSymbolicLinks;
   }
   {
     WorkFolder work(path_, ops_);
@@ -95,7 +97,7 @@ TEST_F(WorkFolderTest, AnotherUsersFolderIsRefusedAndLeftAlone) {
   fs::create_directory(path_);
   WriteFileBytes(fs::path(path_) / "theirs", "keep");
   if (!testing_support::GiveToAnotherUser(path_)) {
-    GTEST_SKIP() << "handing a folder to another user needs root (or, under wine, the Linux side)";
+    GTEST_SKIP() << testing_support::kNoOtherUser;
   }
   {
     WorkFolder work(path_, ops_);
@@ -120,7 +122,7 @@ TEST_F(WorkFolderTest, AnOutputInTheWorkFolderIsCaughtWhateverItsSpelling) {
   shouted.replace(shouted.size() - 26, 26, "KAVEROBOOTABLEAVTEMPFOLDER");
   EXPECT_EQ(ops_.OutputInWorkFolder(shouted + "/out.iso", path_), kNamesIgnoreCase);
   EXPECT_EQ(ops_.OutputInWorkFolder(shouted + ".LOCK", path_), kNamesIgnoreCase);
-  if (!MakeSymlink(path_, dir_.path() / "alias")) GTEST_SKIP() << "no symbolic links here";
+  if (!MakeSymbolicLink(path_, dir_.path() / "alias", true)) GTEST_SKIP() << kNoSymbolicLinks;
   EXPECT_TRUE(ops_.OutputInWorkFolder(dir_ / "alias/out.iso", path_));
 }
 

@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <functional>
 #include <iostream>
 
+#include "archive/zip_directory.h"
 #include "support/temp_dir.h"
 #include "support/zip_builder.h"
 
@@ -71,6 +74,11 @@ TEST_F(VirusDataVersion, NameMatchesWholeIgnoringCase) {
   EXPECT_EQ(Lookup({{std::string(kName) + ".bak", "2.0\n"}}), "<none>");
 }
 
+TEST_F(VirusDataVersion, ArchivePathKeepsItsCharacters) {
+  zip_ = temp_.path() / std::filesystem::path(u8"vdl-\u00e9\u20ac.zip");
+  EXPECT_EQ(Lookup({{kName, "4.5\n"}}), "4.5");
+}
+
 TEST_F(VirusDataVersion, FirstEntryOfTheNameWins) {
   EXPECT_EQ(Lookup({{"VirusDataVersion.TXT", "first\n"}, {kName, "second\n"}}), "first");
   // The same name twice, which libzip will not write: written under two names, then renamed.
@@ -120,6 +128,121 @@ TEST_F(VirusDataVersion, LargeMembersAreReadWithinBounds) {
   WriteZip(zip_, {{kName, "3.1\n" + std::string(24 << 20, 'A')}});
   EXPECT_LT(fs::file_size(zip_), 200'000u);
   EXPECT_EQ(LookupFile(), "<none>");
+}
+
+// The central-directory reader over an archive in memory. Every read it asks for must lie
+// within the archive, however damaged: out_of_bounds counts those that do not.
+class ZipDirectoryReader : public VirusDataVersion {
+ protected:
+  void SetUp() override {
+    WriteZip(zip_, {{"avp.dat", std::string(3000, 'a'), true},
+                    {kName, "1.23\n", false},
+                    {"readme.txt", "virus data\n", true}});
+    bytes_ = ReadFileBytes(zip_);
+    central_ = EntryAt("PK\1\2", 46);
+    local_ = EntryAt("PK\3\4", 30);
+    end_ = bytes_.rfind(std::string("PK\5\6", 4));
+    ASSERT_NE(central_, std::string::npos);
+    ASSERT_NE(local_, std::string::npos);
+    ASSERT_NE(end_, std::string::npos);
+  }
+  // The offset of the header with this signature that is followed, after `fixed` bytes, by
+  // the member's name.
+  std::size_t EntryAt(const char* signature, std::size_t fixed) const {
+    for (std::size_t at = bytes_.find(signature); at != std::string::npos;
+         at = bytes_.find(signature, at + 1)) {
+      if (bytes_.compare(at + fixed, std::strlen(kName), kName) == 0) return at;
+    }
+    return std::string::npos;
+  }
+  bool Locate(const std::string& bytes, std::string_view name, ZipMemberLocation& member) {
+    const ZipReadAt read_at = [&](std::uint64_t offset, std::size_t size, void* buffer) {
+      if (offset > bytes.size() || bytes.size() - offset < size) {
+        ++out_of_bounds_;
+        return false;
+      }
+      std::memcpy(buffer, bytes.data() + offset, size);
+      return true;
+    };
+    return LocateZipMember(read_at, bytes.size(), name, member);
+  }
+  static void Put16(std::string& bytes, std::size_t at, unsigned value) {
+    bytes[at] = static_cast<char>(value & 0xFF);
+    bytes[at + 1] = static_cast<char>(value >> 8);
+  }
+  static void Put32(std::string& bytes, std::size_t at, std::uint32_t value) {
+    Put16(bytes, at, value & 0xFFFF);
+    Put16(bytes, at + 2, value >> 16);
+  }
+  static unsigned Get16(const std::string& bytes, std::size_t at) {
+    return static_cast<unsigned char>(bytes[at]) | static_cast<unsigned char>(bytes[at + 1]) << 8;
+  }
+
+  std::string bytes_;
+  std::size_t central_ = 0, local_ = 0, end_ = 0;
+  int out_of_bounds_ = 0;
+};
+
+TEST_F(ZipDirectoryReader, FindsTheMembersDataAndItsCheckValues) {
+  ZipMemberLocation member;
+  ASSERT_TRUE(Locate(bytes_, "VIRUSDATAVERSION.TXT", member));
+  EXPECT_EQ(member.method, kZipStored);
+  EXPECT_EQ(member.size, 5u);
+  EXPECT_EQ(member.compressed_size, 5u);
+  EXPECT_EQ(member.crc32, 0x29df03f6u);  // CRC-32 of "1.23\n"
+  EXPECT_EQ(bytes_.substr(member.data_offset, 5), "1.23\n");
+  ASSERT_TRUE(Locate(bytes_, "avp.dat", member));
+  EXPECT_EQ(member.method, kZipDeflated);
+  EXPECT_EQ(member.size, 3000u);
+  EXPECT_LT(member.compressed_size, 100u);
+  EXPECT_FALSE(Locate(bytes_, "avp.da", member));
+  // An archive comment after the end record.
+  std::string commented = bytes_ + "a comment";
+  Put16(commented, end_ + 20, 9);
+  EXPECT_TRUE(Locate(commented, kName, member));
+  EXPECT_EQ(out_of_bounds_, 0);
+}
+
+TEST_F(ZipDirectoryReader, DamagedLayoutIsRefusedWithoutReadingOutOfBounds) {
+  const std::size_t end = end_, central = central_, local = local_;
+  const std::size_t directory = Get16(bytes_, end + 16) | Get16(bytes_, end + 18) << 16;
+  const struct {
+    const char* what;
+    std::function<void(std::string&)> damage;
+  } rows[] = {
+      {"last byte cut", [](std::string& b) { b.pop_back(); }},
+      {"end signature", [&](std::string& b) { b[end] = 'X'; }},
+      {"comment longer than the rest", [&](std::string& b) { Put16(b, end + 20, 1); }},
+      {"one entry more", [&](std::string& b) { Put16(b, end + 8, 4), Put16(b, end + 10, 4); }},
+      {"entry counts differ", [&](std::string& b) { Put16(b, end + 8, 2); }},
+      {"second disk", [&](std::string& b) { Put16(b, end + 4, 1); }},
+      {"directory offset moved", [&](std::string& b) { Put32(b, end + 16, directory + 1); }},
+      {"directory past its end", [&](std::string& b) { Put32(b, end + 12, 0x7FFFFFFF); }},
+      {"zip64 directory offset", [&](std::string& b) { Put32(b, end + 16, 0xFFFFFFFF); }},
+      {"entry name past the directory", [&](std::string& b) { Put16(b, central + 28, 0xFFFF); }},
+      {"entry signature", [&](std::string& b) { b[central + 2] = 9; }},
+      {"encrypted", [&](std::string& b) { b[central + 8] |= 1; }},
+      {"bzip2", [&](std::string& b) { Put16(b, central + 10, 12), Put16(b, local + 8, 12); }},
+      {"stored sizes differ", [&](std::string& b) { Put32(b, central + 24, 6); }},
+      {"data past the directory",
+       [&](std::string& b) { Put32(b, central + 20, 0x10000), Put32(b, central + 24, 0x10000); }},
+      {"zip64 size",
+       [&](std::string& b) {
+         Put32(b, central + 20, 0xFFFFFFFF), Put32(b, central + 24, 0xFFFFFFFF);
+       }},
+      {"local header past the directory",
+       [&](std::string& b) { Put32(b, central + 42, 0x7FFFFFF0); }},
+      {"local signature", [&](std::string& b) { b[local + 3] = 9; }},
+      {"local method differs", [&](std::string& b) { Put16(b, local + 8, 8); }},
+      {"local name past the directory", [&](std::string& b) { Put16(b, local + 26, 0xFFFF); }},
+  };
+  for (const auto& row : rows) {
+    std::string bytes = bytes_;
+    row.damage(bytes);
+    ZipMemberLocation member;
+    EXPECT_FALSE(Locate(bytes, kName, member)) << row.what;
+  }
+  EXPECT_EQ(out_of_bounds_, 0);
 }
 
 TEST(CutAtLineEnd, EndsAtTheFirstLineEndWithinTheSizeOnly) {

@@ -9,10 +9,12 @@
 #include "platform/error_text.h"
 #include "platform/last_error.h"
 #include "platform/paths.h"
+#include "support/file_probe.h"
 #include "support/temp_dir.h"
 
 using namespace platform;
-using testing_support::MakeSymlink;
+using testing_support::kNoSymbolicLinks;
+using testing_support::MakeSymbolicLink;
 using testing_support::ReadFileBytes;
 using testing_support::TempDir;
 using testing_support::WriteFileBytes;
@@ -87,8 +89,8 @@ TEST(CanOpenForAppend, CreatesAMissingFileAndLeavesAnExistingOneAlone) {
   EXPECT_TRUE(CanOpenForAppend(dir / "old.iso", created));
   EXPECT_FALSE(created);
   EXPECT_EQ(ReadFileBytes(dir / "old.iso"), "content");
-  if (!MakeSymlink(dir.path() / "target.iso", dir.path() / "dangling.iso")) {
-    GTEST_SKIP() << "no symbolic links on this system";
+  if (!MakeSymbolicLink(dir.path() / "target.iso", dir.path() / "dangling.iso", false)) {
+    GTEST_SKIP() << kNoSymbolicLinks;
   }
   EXPECT_TRUE(CanOpenForAppend(dir / "dangling.iso", created));
   EXPECT_FALSE(created) << "the file made is the link's target, not the path";
@@ -123,8 +125,8 @@ TEST(MakePrivateDirectory, RefusesALinkAFileAndAForeignFolder) {
   EXPECT_EQ(GetLastError(), kCodes.not_a_directory);
 
   fs::create_directory(dir / "target");
-  if (!MakeSymlink(dir.path() / "target", dir.path() / "link")) {
-    GTEST_SKIP() << "no symbolic links on this system";
+  if (!MakeSymbolicLink(dir.path() / "target", dir.path() / "link", true)) {
+    GTEST_SKIP() << kNoSymbolicLinks;
   }
   EXPECT_FALSE(MakePrivateDirectory(dir / "link"));
   EXPECT_EQ(GetLastError(), kErrorFolderIsLink);
@@ -132,7 +134,7 @@ TEST(MakePrivateDirectory, RefusesALinkAFileAndAForeignFolder) {
 
   fs::create_directory(dir / "foreign");
   if (!testing_support::GiveToAnotherUser(dir.path() / "foreign")) {
-    GTEST_SKIP() << "handing a folder to another user needs root (or, under wine, the Linux side)";
+    GTEST_SKIP() << testing_support::kNoOtherUser;
   }
   EXPECT_FALSE(MakePrivateDirectory(dir / "foreign"));
   EXPECT_EQ(GetLastError(), kErrorFolderForeignOwner);
@@ -147,8 +149,8 @@ TEST(RemoveTree, RemovesEverythingButNeverFollowsALink) {
   fs::permissions(tree / "read-only", fs::perms::owner_read);
   fs::create_directory(dir / "outside");
   WriteFileBytes(dir / "outside/keep", "keep");
-  const bool linked = MakeSymlink(dir.path() / "outside", tree / "link") &&
-                      MakeSymlink(dir.path() / "outside/keep", tree / "sub/file-link");
+  const bool linked = MakeSymbolicLink(dir.path() / "outside", tree / "link", true) &&
+                      MakeSymbolicLink(dir.path() / "outside/keep", tree / "sub/file-link", false);
   const bool removed = RemoveTree(tree.string());
   EXPECT_EQ(ReadFileBytes(dir / "outside/keep"), "keep");
   EXPECT_FALSE(fs::exists(tree / "sub/file"));
@@ -163,7 +165,7 @@ TEST(RemoveTree, RemovesEverythingButNeverFollowsALink) {
   }
   EXPECT_TRUE(RemoveTree(dir / "missing")) << "a missing tree is fine";
   EXPECT_TRUE(RemoveTree(dir / "missing/deeper"));
-  if (!linked) GTEST_SKIP() << "no symbolic links on this system";
+  if (!linked) GTEST_SKIP() << kNoSymbolicLinks;
 }
 
 TEST(DeleteFile, RemovesAFileEvenReadOnlyButNeverAFolderOrALinksTarget) {
@@ -178,8 +180,8 @@ TEST(DeleteFile, RemovesAFileEvenReadOnlyButNeverAFolderOrALinksTarget) {
   EXPECT_FALSE(DeleteFile(dir / "folder"));
   EXPECT_TRUE(fs::is_directory(dir / "folder"));
   WriteFileBytes(dir / "target", "keep");
-  if (!MakeSymlink(dir.path() / "target", dir.path() / "link")) {
-    GTEST_SKIP() << "no symbolic links on this system";
+  if (!MakeSymbolicLink(dir.path() / "target", dir.path() / "link", false)) {
+    GTEST_SKIP() << kNoSymbolicLinks;
   }
   DeleteFile(dir / "link");  // the link goes where the system tells it from its target
   EXPECT_EQ(ReadFileBytes(dir / "target"), "keep");
@@ -203,7 +205,7 @@ TEST(MoveFileReplace, CopiesAcrossFileSystems) {
   WriteFileBytes(dir / "out.iso", "old");
   // A neighbour's trap at a name the copy might have used: a link to someone else's file.
   WriteFileBytes(dir / "victim", "victim's");
-  const bool trap = MakeSymlink(dir.path() / "victim", dir.path() / "out.iso.partial");
+  const bool trap = MakeSymbolicLink(dir.path() / "victim", dir.path() / "out.iso.partial", false);
   ASSERT_TRUE(MoveFileReplace(source, dir / "out.iso"));
   EXPECT_EQ(ReadFileBytes(dir / "out.iso"), std::string(300000, 'i'));
   EXPECT_EQ(fs::status(dir / "out.iso").permissions() & fs::perms::owner_write,
@@ -227,7 +229,7 @@ TEST(LinkOrCopy, LinksOrCopiesARegularFileButNeverALink) {
   EXPECT_TRUE(fs::equivalent(dir / "file", dir / "linked")) << "a link, not a copy";
   EXPECT_FALSE(LinkOrCopy(dir / "file", dir / "linked")) << "the target must not exist";
   EXPECT_EQ(GetLastError(), kCodes.exists);
-  const bool symlinked = MakeSymlink(dir.path() / "file", dir.path() / "link");
+  const bool symlinked = MakeSymbolicLink(dir.path() / "file", dir.path() / "link", false);
   if (symlinked) {
     EXPECT_FALSE(LinkOrCopy(dir / "link", dir / "from-link"));
     EXPECT_FALSE(fs::exists(dir / "from-link"));
@@ -245,7 +247,7 @@ TEST(LinkOrCopy, LinksOrCopiesARegularFileButNeverALink) {
     fs::remove(source);
   }
   EXPECT_EQ(EntriesIn(dir.path()), symlinked ? 4u : 3u) << "file, linked, link, cached";
-  if (!symlinked) GTEST_SKIP() << "no symbolic links on this system";
+  if (!symlinked) GTEST_SKIP() << kNoSymbolicLinks;
 }
 
 TEST(MoveFileReplace, AMissingSourceLeavesTheTargetAndTheReason) {

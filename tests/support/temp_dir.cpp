@@ -1,28 +1,41 @@
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
+#include <stdlib.h>
 
-#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <random>
+#include <string>
 #include <system_error>
+
+#include "support/file_probe.h"
 
 namespace testing_support {
 
 TempDir::TempDir() {
+#ifdef _WIN32
+  // No mkdtemp: a random name, taken only if the folder did not exist.
   std::random_device random;
-  std::error_code error;
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    char name[32];
-    std::snprintf(name, sizeof name, "orbec-test-%08x", static_cast<unsigned>(random()));
-    path_ = std::filesystem::temp_directory_path() / name;
-    if (std::filesystem::create_directory(path_, error)) return;
+  for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+    const std::filesystem::path candidate =
+        std::filesystem::temp_directory_path() / ("orbec-test-" + std::to_string(random()));
+    std::error_code error;
+    if (std::filesystem::create_directory(candidate, error)) path_ = candidate;
   }
-  ADD_FAILURE() << "cannot make a temporary folder: " << error.message();
+  if (path_.empty()) ADD_FAILURE() << "cannot create a temporary folder";
+#else
+  std::string pattern = (std::filesystem::temp_directory_path() / "orbec-test-XXXXXX").string();
+  if (mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed";
+  path_ = pattern;
+#endif
 }
 
-TempDir::~TempDir() { RemoveOnHost(path_); }
+TempDir::~TempDir() {
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
+  if (std::filesystem::exists(path_, ignored)) RemoveLeftovers(path_);
+}
 
 std::string TempDir::operator/(const std::string& name) const { return (path_ / name).string(); }
 

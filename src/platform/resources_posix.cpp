@@ -1,8 +1,7 @@
-#include "platform/resources.h"
-
 #include <cerrno>
 
 #include "platform/last_error.h"
+#include "platform/resources.h"
 
 namespace platform {
 
