@@ -14,9 +14,17 @@ bool CanOpenForAppend(const std::string& path, bool& created);
 // Creates a folder that only the current user may enter (mode 0700). A folder of that name
 // that already exists is accepted when it is a real directory owned by the current user;
 // a symbolic link, a non-directory or a folder of another user is refused.
+// On Windows the folder gets the default security of its parent (a user's temporary folder
+// is private already); a reparse point (link, junction) is refused as a link; and a folder
+// is the current user's when its owner SID is the process token's user or the token's
+// default owner (the Administrators group for an elevated administrator). Under wine a
+// folder of another Linux user has another owner SID, so the check works there too.
 bool MakePrivateDirectory(const std::string& path);
 
 // Removes a tree without following symbolic links. A missing tree is fine.
+// On Windows a link or junction is removed as itself; an entry that the system opens as
+// another path (wine opens a Unix link's target in place of the link, and would delete the
+// target) is left in place with its target, and the removal reports false.
 bool RemoveTree(const std::string& path);
 
 // RemoveTree, but an entry owned by another user is left alone (false), so that a folder of

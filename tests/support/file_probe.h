@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 
 namespace testing_support {
 
@@ -21,6 +22,18 @@ bool MakeSymbolicLink(const std::filesystem::path& target, const std::filesystem
                       bool directory);
 
 extern const char* const kNoSymbolicLinks;
+
+// True when the tests run under wine.
+bool UnderWine();
+
+// Hands a file or folder to another user (uid and gid 65534): as root on Linux, and under wine
+// from the Linux side. False when the system cannot; a test then skips with kNoOtherUser.
+bool GiveToAnotherUser(const std::filesystem::path& path);
+
+extern const char* const kNoOtherUser;
+
+// A folder on another file system than the temporary folder, for moves across them.
+std::optional<std::filesystem::path> OtherFileSystemFolder();
 
 // Removes what std::filesystem::remove_all left of a tree: under wine, the links that
 // MakeSymbolicLink made from the Linux side, which Windows calls cannot remove. Nothing on

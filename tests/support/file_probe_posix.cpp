@@ -1,4 +1,5 @@
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <system_error>
 
@@ -7,6 +8,7 @@
 namespace testing_support {
 
 const char* const kNoSymbolicLinks = "this file system makes no symbolic links";
+const char* const kNoOtherUser = "handing a file to another user needs root";
 
 FileTimes TimesOf(const std::filesystem::path& path) {
   struct stat info;
@@ -30,5 +32,22 @@ bool MakeSymbolicLink(const std::filesystem::path& target, const std::filesystem
 namespace testing_support {
 
 void RemoveLeftovers(const std::filesystem::path&) {}
+
+bool UnderWine() { return false; }
+
+bool GiveToAnotherUser(const std::filesystem::path& path) {
+  return geteuid() == 0 && chown(path.c_str(), 65534, 65534) == 0;
+}
+
+std::optional<std::filesystem::path> OtherFileSystemFolder() {
+  struct stat here {
+  }, shm{};
+  if (stat("/dev/shm", &shm) != 0 ||
+      stat(std::filesystem::temp_directory_path().c_str(), &here) != 0 ||
+      shm.st_dev == here.st_dev) {
+    return std::nullopt;
+  }
+  return "/dev/shm";
+}
 
 }  // namespace testing_support

@@ -3,6 +3,7 @@
 // of the prefix's drives. Wine then shows a link to a directory as a reparse point.
 #include <chrono>
 #include <functional>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -64,6 +65,10 @@ bool LinkFromLinux(const std::filesystem::path& target, const std::filesystem::p
 
 }  // namespace
 
+const char* const kNoOtherUser =
+    "handing a file to another user needs the Linux side of wine (real Windows: another "
+    "account)";
+
 const char* const kNoSymbolicLinks =
     "no symbolic link can be made here: CreateSymbolicLinkW made none (wine returns TRUE and "
     "creates nothing) and no Linux side runs ln";
@@ -92,6 +97,30 @@ bool MakeSymbolicLink(const std::filesystem::path& target, const std::filesystem
 }  // namespace testing_support
 
 namespace testing_support {
+
+bool UnderWine() {
+  return ::GetProcAddress(::GetModuleHandleW(L"ntdll"), "wine_get_version") != nullptr;
+}
+
+bool GiveToAnotherUser(const std::filesystem::path& path) {
+  const std::string unix_path = UnixName(path);
+  if (unix_path.empty()) return false;
+  // chown changes nothing that Windows calls see at once: a marker says it is done.
+  const std::filesystem::path done = path.string() + ".chowned";
+  const std::string unix_done = UnixName(done);
+  const bool changed =
+      RunOnLinux(L"Z:\\bin\\sh",
+                 "/bin/sh -c \"chown 65534:65534 '" + unix_path + "' && : > '" + unix_done + "'\"",
+                 [&] { return Exists(done); });
+  ::DeleteFileW(done.c_str());
+  return changed;
+}
+
+std::optional<std::filesystem::path> OtherFileSystemFolder() {
+  // Under wine, Z: is the Linux root: /dev/shm is a file system of its own there.
+  if (UnderWine() && Exists("Z:\\dev\\shm")) return std::filesystem::path("Z:\\dev\\shm");
+  return std::nullopt;
+}
 
 void RemoveLeftovers(const std::filesystem::path& path) {
   const std::string unix_path = UnixName(path);

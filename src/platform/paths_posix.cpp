@@ -1,11 +1,10 @@
-#include "platform/paths.h"
-
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <system_error>
 
 #include "platform/last_error.h"
+#include "platform/paths.h"
 
 namespace platform {
 

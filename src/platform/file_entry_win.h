@@ -1,0 +1,43 @@
+// Directory entries on Windows opened as themselves, never through a link: the checks that
+// tree removal, the copies beside a target and the folder lock share.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "platform/windows_win.h"
+
+namespace platform {
+
+// Sets the platform's last error to a Win32 code and returns false, for failure paths.
+bool FailWith(DWORD code);
+
+// Opens the entry that the path names: a symbolic link or junction is opened as itself, a
+// folder may be opened too. The handle is invalid (::GetLastError says why) on failure.
+UniqueHandle OpenEntry(const std::wstring& path, DWORD access, DWORD share);
+
+// The path's folder part and last component, split at its last separator ("\" or "/").
+// Trailing separators are dropped first; a path without a folder part has the folder ".".
+std::wstring FolderOf(const std::wstring& path);
+std::wstring NameOf(const std::wstring& path);
+
+// The full path of an open file as the system resolves it, without the "\\?\" prefix.
+std::optional<std::wstring> FinalPath(HANDLE handle);
+
+// True when the open entry is the one named `name` in the folder whose resolved path is
+// `folder`: a system that opens a link's target in place of the link (wine does, for the
+// Unix links it shows) hands out a file of another path, which this tells apart.
+bool IsEntryOf(HANDLE entry, const std::wstring& folder, const std::wstring& name);
+
+// IsEntryOf for the entry at `path`, its folder resolved first. false (last error set) when
+// the folder cannot be resolved.
+bool NamesEntryItself(HANDLE entry, const std::wstring& path);
+
+// True when the path (a link not followed) still names the file open as `handle`.
+bool PathNamesOpenFile(const std::wstring& path, HANDLE handle);
+
+// A name beside `path` that nobody can predict, ".<name>.<16 random hex digits>"; nothing
+// when the system has no random numbers to give.
+std::optional<std::wstring> RandomSibling(const std::wstring& path);
+
+}  // namespace platform
