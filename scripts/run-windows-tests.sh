@@ -17,7 +17,12 @@ export WINEPREFIX=$build/wineprefix WINEDEBUG=-all
 # Makes the prefix once, then keeps one wineserver for the whole run: a warm server makes
 # each test program start in a fraction of a second instead of seconds.
 "$top/scripts/wine-run.sh" cmd /c exit >/dev/null 2>&1 || true
-/usr/lib/wine/wineserver -p
+# (A server that is still running refuses -p: wait for the warm-up's server to end first.)
+/usr/lib/wine/wineserver -w
+/usr/lib/wine/wineserver -p </dev/null >/dev/null 2>&1
+# Wine's own service processes live as long as the server; they start with the first program
+# and keep its standard streams, so start them here, not under ctest's output pipes.
+"$top/scripts/wine-run.sh" cmd /c exit </dev/null >/dev/null 2>&1 || true
 trap '/usr/lib/wine/wineserver -k 2>/dev/null || true' EXIT
 
 log=$build/Testing/windows-tests.log

@@ -45,7 +45,10 @@ temp=$work/temp
 mkdir -p "$temp"
 "$src/scripts/wine-run.sh" reg add 'HKCU\Environment' /v TEMP /d "Z:${temp//\//\\}" /f >/dev/null
 "$src/scripts/wine-run.sh" reg add 'HKCU\Environment' /v TMP /d "Z:${temp//\//\\}" /f >/dev/null
-"$wineserver" -p
+"$wineserver" -w # a running server refuses -p
+"$wineserver" -p </dev/null >/dev/null 2>&1
+# Wine's service processes start with the first program and keep its streams: not ours.
+"$src/scripts/wine-run.sh" cmd /c exit </dev/null >/dev/null 2>&1 || true
 
 serve() { # root [rules-file]
   stop_server
