@@ -170,14 +170,17 @@ check "no image program: status 1" test "$status" -eq 1
 check "no image program: message" grep -q '^Failed to launch mkisofs: ' "$work/err.txt"
 check "no image program: nothing left" nothing_left
 
-# 4. No identity archive on the server.
+# 4. No identity archive on the server: said so, and the image is made without one.
 m=$(mirror_copy)
 rm "$m/$data_dir/ide_$version.zip"
 serve "$m"
-run_orbec "$work/fail.iso"
-check "missing identities: status 1" test "$status" -eq 1
-check "missing identities: message" grep -qF $'Download failed: The file does not exist.\r' "$work/err.txt"
+run_orbec "$work/noide.iso"
+check "missing identities: status 0" test "$status" -eq 0
+check "missing identities: download message" grep -qxF $'Download failed: The file does not exist.\r' "$work/err.txt"
+check "missing identities: no newer identities" grep -qxF $'No newer identities found\r' "$work/out.txt"
+check "missing identities: the image is made" test -s "$work/noide.iso"
 check "missing identities: nothing left" nothing_left
+rm -f "$work/noide.iso"
 
 # 5. A product manifest with one changed byte: refused twice, the run fails.
 m=$(mirror_copy)
