@@ -30,12 +30,14 @@ mkdir -p "$(dirname "$log")"
 status=0
 ctest --test-dir "$build" --output-on-failure --output-log "$log" -j "$(nproc)" "$@" || status=$?
 
-# GoogleTest prints a skip's reason on the lines between "Skipped" and "[  SKIPPED ]".
-passed=$(grep -cE '^ *[0-9]+/[0-9]+ Test +#[0-9]+: .* Passed' "$log" || true)
-skipped=$(grep -cE '^ *[0-9]+/[0-9]+ Test +#[0-9]+: .* Skipped' "$log" || true)
+passed=$(grep -cE 'Passed +[0-9.]+ sec$' "$log" || true)
+skipped=$(grep -cE 'Skipped +[0-9.]+ sec$' "$log" || true)
 echo "Windows tests under wine: $passed passed, $skipped skipped"
+# ctest keeps every test's whole output in LastTest.log; GoogleTest prints a skip's reason
+# on the lines between "<file>:<line>: Skipped" and "[  SKIPPED ] <test>".
 awk '/: Skipped$/ { reason = ""; taking = 1; next }
      taking && /^\[  SKIPPED \]/ { sub(/^\[  SKIPPED \] /, ""); sub(/ \([0-9]+ ms\)$/, "");
                                    printf "  skipped %s: %s\n", $0, reason; taking = 0; next }
-     taking { reason = reason (reason == "" ? "" : " ") $0 }' "$log" | sort -u
+     taking { reason = reason (reason == "" ? "" : " ") $0 }' \
+  "$build/Testing/Temporary/LastTest.log" | sort -u
 exit "$status"
