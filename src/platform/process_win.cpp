@@ -29,28 +29,6 @@ HANDLE ChildJob() {
   return job;
 }
 
-// One argument written so that the C runtime's parser reads it back unchanged: quoted when it
-// is empty or holds a blank, a tab or a quote; backslashes doubled where they precede a quote.
-std::wstring QuoteArgument(const std::wstring& argument) {
-  if (!argument.empty() && argument.find_first_of(L" \t\n\v\"") == std::wstring::npos) {
-    return argument;
-  }
-  std::wstring quoted = L"\"";
-  std::size_t backslashes = 0;
-  for (wchar_t c : argument) {
-    if (c == L'\\') {
-      ++backslashes;
-      continue;
-    }
-    quoted.append(c == L'"' ? 2 * backslashes + 1 : backslashes, L'\\');
-    backslashes = 0;
-    quoted.push_back(c);
-  }
-  quoted.append(2 * backslashes, L'\\');
-  quoted.push_back(L'"');
-  return quoted;
-}
-
 bool IsProgramFile(const std::wstring& path) {
   DWORD attributes = ::GetFileAttributesW(path.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
@@ -136,7 +114,7 @@ bool RunProcess(const std::string& program, const std::vector<std::string>& argu
   std::wstring command_line;
   for (const std::string& argument : arguments) {
     if (!command_line.empty()) command_line += L' ';
-    command_line += QuoteArgument(Widen(argument));
+    command_line += QuoteWindowsArgument(Widen(argument));
   }
   return Run(Widen(program), command_line, cwd, exit_code);
 }

@@ -24,6 +24,26 @@ std::string Narrow(std::wstring_view text) {
   return narrow;
 }
 
+std::wstring QuoteWindowsArgument(std::wstring_view argument) {
+  if (!argument.empty() && argument.find_first_of(L" \t\n\v\"") == std::wstring_view::npos) {
+    return std::wstring(argument);
+  }
+  std::wstring quoted = L"\"";
+  std::size_t backslashes = 0;
+  for (wchar_t c : argument) {
+    if (c == L'\\') {
+      ++backslashes;
+      continue;
+    }
+    quoted.append(c == L'"' ? 2 * backslashes + 1 : backslashes, L'\\');
+    backslashes = 0;
+    quoted.push_back(c);
+  }
+  quoted.append(2 * backslashes, L'\\');
+  quoted.push_back(L'"');
+  return quoted;
+}
+
 bool FailWithSystemError() {
   platform::SetLastError(static_cast<std::uint32_t>(::GetLastError()));
   return false;

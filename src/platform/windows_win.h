@@ -24,6 +24,11 @@ namespace platform {
 std::wstring Widen(std::string_view text);
 std::string Narrow(std::wstring_view text);
 
+// One argument written so that the C runtime's parser (and CommandLineToArgvW) reads it back
+// unchanged: quoted when it is empty or holds a blank, a tab or a quote; backslashes doubled
+// where they precede a quote.
+std::wstring QuoteWindowsArgument(std::wstring_view argument);
+
 // Copies the calling thread's Windows last error into the platform's last error and
 // returns false, for failure paths.
 bool FailWithSystemError();

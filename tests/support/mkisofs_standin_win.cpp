@@ -10,10 +10,7 @@
 // pipe), so the shell that runs it writes the exit code into a file, which the stand-in waits for.
 // xorriso's messages go to a log that is copied to standard error when it fails or when asked for
 // "-v".
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
+#include "platform/windows_win.h"
 // shellapi.h needs the declarations of windows.h.
 #include <shellapi.h>
 
@@ -28,16 +25,6 @@ namespace {
 constexpr DWORD kWaitLimitMs = 30 * 60 * 1000;
 constexpr int kNoHostProgram = 126;
 constexpr int kTimedOut = 124;
-
-std::string Narrow(const std::wstring& text) {
-  if (text.empty()) return {};
-  int length = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                     nullptr, 0, nullptr, nullptr);
-  std::string narrow(static_cast<std::size_t>(length), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), narrow.data(),
-                        length, nullptr, nullptr);
-  return narrow;
-}
 
 std::wstring Environment(const wchar_t* name) {
   DWORD size = ::GetEnvironmentVariableW(name, nullptr, 0);
@@ -103,28 +90,12 @@ std::string ShellQuoted(const std::string& text) {
   return quoted + "'";
 }
 
-// The text as one argument of a Windows command line (the rules of CommandLineToArgvW).
-std::wstring WindowsQuoted(const std::wstring& argument) {
-  std::wstring quoted = L"\"";
-  std::size_t backslashes = 0;
-  for (wchar_t c : argument) {
-    if (c == L'\\') {
-      ++backslashes;
-      continue;
-    }
-    quoted.append(c == L'"' ? 2 * backslashes + 1 : backslashes, L'\\');
-    backslashes = 0;
-    quoted.push_back(c);
-  }
-  quoted.append(2 * backslashes, L'\\');
-  return quoted + L"\"";
-}
-
 std::vector<std::string> OwnArguments() {
   int count = 0;
   wchar_t** arguments = ::CommandLineToArgvW(::GetCommandLineW(), &count);
   std::vector<std::string> result;
-  for (int i = 1; arguments != nullptr && i < count; ++i) result.push_back(Narrow(arguments[i]));
+  for (int i = 1; arguments != nullptr && i < count; ++i)
+    result.push_back(platform::Narrow(arguments[i]));
   ::LocalFree(arguments);
   return result;
 }
@@ -153,7 +124,7 @@ int RunHostIsoProgram(const std::vector<std::string>& arguments, bool verbose) {
   wide_script.resize(::MultiByteToWideChar(CP_UTF8, 0, script.data(),
                                            static_cast<int>(script.size()), wide_script.data(),
                                            static_cast<int>(wide_script.size())));
-  std::wstring command_line = L"/bin/sh -c " + WindowsQuoted(wide_script);
+  std::wstring command_line = L"/bin/sh -c " + platform::QuoteWindowsArgument(wide_script);
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION started{};
@@ -190,8 +161,8 @@ int main() {
     if (record.ends_with(L".exe")) record.resize(record.size() - 4);
     record += L".record";
   }
-  if (!AppendToFile(record, "command line: " + Narrow(::GetCommandLineW()) +
-                                "\ncurrent folder: " + Narrow(CurrentFolder()) + "\n")) {
+  if (!AppendToFile(record, "command line: " + platform::Narrow(::GetCommandLineW()) +
+                                "\ncurrent folder: " + platform::Narrow(CurrentFolder()) + "\n")) {
     std::fprintf(stderr, "mkisofs stand-in: cannot write the record (error %lu)\n",
                  ::GetLastError());
     return kNoHostProgram;
