@@ -48,31 +48,37 @@ TEST(RemoveTreeSignalSafe, RemovesADeepTreeWithReadOnlyFiles) {
   EXPECT_TRUE(RemoveTreeSignalSafe((dir / "tree").c_str()));  // nothing there is fine
 }
 
-// A link in the tree goes as itself or stays; what it points to outside the tree always stays.
+// A link in the tree, or the tree itself a link, goes as itself or stays; what it points to
+// outside the tree always stays.
 TEST(RemoveTreeSignalSafe, NeverDeletesThroughALink) {
   struct Case {
     const char* name;
     const char* target;  // under outside/
     bool directory;
+    const char* at;  // under tree/; "" for the tree itself
   };
   const Case cases[] = {
-      {"file link", "keep", false},
-      {"link to a folder with content", "folder", true},
-      {"link to an empty folder", "empty", true},
+      {"file link", "keep", false, "a/link"},
+      {"link to a folder with content", "folder", true, "a/link"},
+      {"link to an empty folder", "empty", true, "a/link"},
+      {"the tree a link to a folder", "folder", true, ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     TempDir dir;
     const fs::path tree = dir.path() / "tree";
-    fs::create_directories(tree / "a/b");
-    WriteFileBytes(tree / "a/b/file", "x");
-    WriteFileBytes(tree / "file", "x");
+    const bool inside = c.at[0] != '\0';
+    if (inside) {
+      fs::create_directories(tree / "a/b");
+      WriteFileBytes(tree / "a/b/file", "x");
+      WriteFileBytes(tree / "file", "x");
+    }
     fs::create_directories(dir.path() / "outside/folder");
     fs::create_directory(dir.path() / "outside/empty");
     WriteFileBytes(dir.path() / "outside/keep", "keep");
     WriteFileBytes(dir.path() / "outside/folder/inner", "inner");
-    if (!testing_support::MakeSymbolicLink(dir.path() / "outside" / c.target, tree / "a/link",
-                                           c.directory)) {
+    if (!testing_support::MakeSymbolicLink(dir.path() / "outside" / c.target,
+                                           inside ? tree / c.at : tree, c.directory)) {
       GTEST_SKIP() << testing_support::kNoSymbolicLinks;
     }
     const bool removed = RemoveTreeSignalSafe((dir / "tree").c_str());
@@ -84,7 +90,7 @@ TEST(RemoveTreeSignalSafe, NeverDeletesThroughALink) {
     if (testing_support::UnderWine()) {
       // Wine opens a Unix link's target in place of the link: the link stays, with its folder.
       EXPECT_FALSE(removed);
-      EXPECT_TRUE(fs::exists(tree / "a"));
+      EXPECT_TRUE(fs::exists(inside ? tree / "a" : tree));
     } else {
       EXPECT_TRUE(removed);
       EXPECT_FALSE(fs::exists(tree));
