@@ -170,8 +170,8 @@ bool RemoveEntry(std::size_t length, std::size_t resolved_length) {
   if (entry == INVALID_HANDLE_VALUE) return false;
   BY_HANDLE_FILE_INFORMATION information;
   const bool known = ::GetFileInformationByHandle(entry, &information);
-  // Closed before the folder is listed: an open handle with delete access would keep
-  // FindFirstFileW from opening it.
+  // The handle that deletes comes after the content: FindFirstFileW could not open a folder
+  // held open with delete access.
   ::CloseHandle(entry);
   if (!known) return false;
   bool emptied = true;
