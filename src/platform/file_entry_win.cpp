@@ -20,7 +20,7 @@ std::wstring WithoutTrailingSeparators(std::wstring path) {
   return path;
 }
 
-bool SameText(const std::wstring& a, const std::wstring& b) {
+bool SameText(std::wstring_view a, std::wstring_view b) {
   return ::CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(),
                                 static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
 }
@@ -53,29 +53,50 @@ std::wstring NameOf(const std::wstring& path) {
   return last == std::wstring::npos ? trimmed : trimmed.substr(last + 1);
 }
 
+std::size_t FinalPathInto(HANDLE handle, std::span<wchar_t> buffer) {
+  const DWORD length = ::GetFinalPathNameByHandleW(
+      handle, buffer.data(), static_cast<DWORD>(buffer.size()), FILE_NAME_NORMALIZED);
+  if (length == 0) return 0;
+  if (length >= buffer.size()) {  // the length asked for includes the terminator
+    ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return 0;
+  }
+  const std::wstring_view path(buffer.data(), length);
+  if (path.starts_with(L"\\\\?\\UNC\\")) {  // \\?\UNC\server\... is \\server\...
+    std::wmemmove(buffer.data() + 2, buffer.data() + 8, length - 7);
+    return length - 6;
+  }
+  if (path.starts_with(L"\\\\?\\")) {
+    std::wmemmove(buffer.data(), buffer.data() + 4, length - 3);
+    return length - 4;
+  }
+  return length;
+}
+
 std::optional<std::wstring> FinalPath(HANDLE handle) {
   std::wstring buffer(MAX_PATH, L'\0');
   for (;;) {
-    const DWORD length = ::GetFinalPathNameByHandleW(
-        handle, buffer.data(), static_cast<DWORD>(buffer.size()), FILE_NAME_NORMALIZED);
-    if (length == 0) return std::nullopt;
-    if (length < buffer.size()) {
+    const std::size_t length = FinalPathInto(handle, buffer);
+    if (length != 0) {
       buffer.resize(length);
-      break;
+      return buffer;
     }
-    buffer.resize(length);  // too small: the length asked for includes the terminator
+    if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER || buffer.size() > 65536) return std::nullopt;
+    buffer.resize(buffer.size() * 2);
   }
-  if (buffer.starts_with(L"\\\\?\\UNC\\")) return L"\\\\" + buffer.substr(8);
-  if (buffer.starts_with(L"\\\\?\\")) return buffer.substr(4);
-  return buffer;
+}
+
+bool HasFinalPath(HANDLE entry, std::wstring_view expected, std::span<wchar_t> buffer) {
+  const std::size_t length = FinalPathInto(entry, buffer);
+  return length != 0 && SameText(std::wstring_view(buffer.data(), length), expected);
 }
 
 bool IsEntryOf(HANDLE entry, const std::wstring& folder, const std::wstring& name) {
-  const std::optional<std::wstring> final_path = FinalPath(entry);
-  if (!final_path) return false;
   std::wstring expected = folder;
   if (!IsSeparator(expected.back())) expected += L'\\';
-  return SameText(*final_path, expected + name);
+  expected += name;
+  std::wstring buffer(expected.size() + 9, L'\0');
+  return HasFinalPath(entry, expected, buffer);
 }
 
 bool NamesEntryItself(HANDLE entry, const std::wstring& path) {

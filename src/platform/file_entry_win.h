@@ -2,8 +2,11 @@
 // tree removal, the copies beside a target and the folder lock share.
 #pragma once
 
+#include <cstddef>
 #include <optional>
+#include <span>
 #include <string>
+#include <string_view>
 
 #include "platform/windows_win.h"
 
@@ -23,6 +26,15 @@ std::wstring NameOf(const std::wstring& path);
 
 // The full path of an open file as the system resolves it, without the "\\?\" prefix.
 std::optional<std::wstring> FinalPath(HANDLE handle);
+
+// FinalPath written into `buffer`, terminated, allocating nothing: its length, 0 on failure
+// (::GetLastError says why; ERROR_INSUFFICIENT_BUFFER when the buffer is too small).
+std::size_t FinalPathInto(HANDLE handle, std::span<wchar_t> buffer);
+
+// True when the open entry resolves to `expected` (compared as the file system does, ignoring
+// case), with `buffer` as room for the system's answer: the form of IsEntryOf for code that
+// must not allocate. A buffer of expected's length plus 9 is always enough.
+bool HasFinalPath(HANDLE entry, std::wstring_view expected, std::span<wchar_t> buffer);
 
 // True when the open entry is the one named `name` in the folder whose resolved path is
 // `folder`: a system that opens a link's target in place of the link (wine does, for the

@@ -14,8 +14,11 @@
 
 #include <cstring>
 #include <iterator>
+#include <span>
 #include <string>
+#include <string_view>
 
+#include "platform/file_entry_win.h"
 #include "platform/interrupt.h"
 #include "platform/windows_win.h"
 
@@ -47,8 +50,12 @@ struct FileSlot {
 };
 FileSlot claimed_files[4];
 
-// The tree being removed, as a path of the "\\?\" form (no length limit); not reentrant.
+// The tree being removed, as a path of the "\\?\" form (no length limit), and the same entry's
+// path as the system resolves it: an entry that opens as another path than that is a link the
+// system followed. Not reentrant.
 wchar_t tree[kPathMax + 8];
+wchar_t resolved[kPathMax + 8];
+wchar_t final_path[kPathMax + 8];  // the system's answer, compared with `resolved`
 WIN32_FIND_DATAW found;
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
@@ -140,32 +147,67 @@ bool IsDotOrDotDot(const wchar_t* name) {
   return name[0] == L'.' && (name[1] == L'\0' || (name[1] == L'.' && name[2] == L'\0'));
 }
 
-// Removes the entry `tree` names, listed with `attributes`: a file, an emptied folder, or a
-// link as the link itself. The deletion goes through a handle of the entry; where the system
-// opens a link's target in place of the link (wine does for the Unix links it shows, and
-// would delete an empty target folder), the handle lacks the link's mark and the entry stays.
-bool RemoveEntry(DWORD attributes) {
-  HANDLE entry = ::CreateFileW(tree, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
-                               kShareAll, nullptr, OPEN_EXISTING, kOpenEntry, nullptr);
+// Opens the entry `tree` names as itself; invalid when it cannot be opened or when it opens as
+// another path than `resolved` (of `resolved_length`): where the system opens a link's target
+// in place of the link (wine does for the Unix links it shows, deleting the target of a file
+// link and an empty target folder), neither the link nor what it points to is touched.
+HANDLE OpenEntryItself(DWORD access, std::size_t resolved_length) {
+  HANDLE entry = ::CreateFileW(tree, access | FILE_READ_ATTRIBUTES, kShareAll, nullptr,
+                               OPEN_EXISTING, kOpenEntry, nullptr);
+  if (entry == INVALID_HANDLE_VALUE) return entry;
+  if (HasFinalPath(entry, std::wstring_view(resolved, resolved_length), final_path)) return entry;
+  ::CloseHandle(entry);
+  return INVALID_HANDLE_VALUE;
+}
+
+bool EmptyFolder(std::size_t length, std::size_t resolved_length);
+
+// Removes the entry `tree` names, resolved as `resolved`: a file, a folder after its content,
+// or a link as the link itself, never entered. A folder is checked before it is entered and
+// again through the handle that deletes it.
+bool RemoveEntry(std::size_t length, std::size_t resolved_length) {
+  HANDLE entry = OpenEntryItself(0, resolved_length);
   if (entry == INVALID_HANDLE_VALUE) return false;
   BY_HANDLE_FILE_INFORMATION information;
-  bool itself = ::GetFileInformationByHandle(entry, &information) &&
-                ((information.dwFileAttributes ^ attributes) & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
-  if (itself && (information.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0) {
+  const bool known = ::GetFileInformationByHandle(entry, &information);
+  // The handle that deletes comes after the content: FindFirstFileW could not open a folder
+  // held open with delete access.
+  ::CloseHandle(entry);
+  if (!known) return false;
+  bool emptied = true;
+  if ((information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+      (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+    emptied = EmptyFolder(length, resolved_length);
+  }
+  entry = OpenEntryItself(DELETE | FILE_WRITE_ATTRIBUTES, resolved_length);
+  if (entry == INVALID_HANDLE_VALUE) return false;
+  if (::GetFileInformationByHandle(entry, &information) &&
+      (information.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0) {
     FILE_BASIC_INFO basic{};  // times left at zero stay as they are
     basic.FileAttributes = information.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY;
     if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
     ::SetFileInformationByHandle(entry, FileBasicInfo, &basic, sizeof basic);
   }
   FILE_DISPOSITION_INFO disposition{TRUE};
-  bool removed = itself && ::SetFileInformationByHandle(entry, FileDispositionInfo, &disposition,
-                                                        sizeof disposition);
+  const bool removed =
+      ::SetFileInformationByHandle(entry, FileDispositionInfo, &disposition, sizeof disposition);
   ::CloseHandle(entry);
-  return removed;
+  return removed && emptied;
 }
 
-// Empties the folder that tree[0, length) names, depth first; links are removed, never entered.
-bool EmptyFolder(std::size_t length) {
+// Appends "\" and `name` to the path in `buffer` of `length`; the new length, 0 when it does
+// not fit.
+std::size_t Append(wchar_t* buffer, std::size_t length, const wchar_t* name,
+                   std::size_t name_length) {
+  if (length + 1 + name_length >= kPathMax) return 0;
+  if (length == 0 || buffer[length - 1] != L'\\') buffer[length++] = L'\\';
+  std::wmemcpy(buffer + length, name, name_length + 1);
+  return length + name_length;
+}
+
+// Empties the folder that tree[0, length) names, resolved as resolved[0, resolved_length),
+// depth first.
+bool EmptyFolder(std::size_t length, std::size_t resolved_length) {
   if (length + 3 > kPathMax) return false;
   std::wmemcpy(tree + length, L"\\*", 3);
   HANDLE find = ::FindFirstFileW(tree, &found);
@@ -174,20 +216,13 @@ bool EmptyFolder(std::size_t length) {
   bool complete = true;
   do {
     if (IsDotOrDotDot(found.cFileName)) continue;
-    std::size_t name_length = std::wcslen(found.cFileName);
-    if (length + 1 + name_length >= kPathMax) {
-      complete = false;
-      continue;
-    }
-    tree[length] = L'\\';
-    std::wmemcpy(tree + length + 1, found.cFileName, name_length + 1);
-    const DWORD attributes = found.dwFileAttributes;
-    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
-        (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
-      complete = EmptyFolder(length + 1 + name_length) && complete;
-    }
-    complete = RemoveEntry(attributes) && complete;
+    const std::size_t name_length = std::wcslen(found.cFileName);
+    const std::size_t entry_length = Append(tree, length, found.cFileName, name_length);
+    const std::size_t entry_resolved =
+        entry_length == 0 ? 0 : Append(resolved, resolved_length, found.cFileName, name_length);
+    complete = entry_resolved != 0 && RemoveEntry(entry_length, entry_resolved) && complete;
     tree[length] = L'\0';
+    resolved[resolved_length] = L'\0';
   } while (::FindNextFileW(find, &found));
   ::FindClose(find);
   return complete;
@@ -320,17 +355,29 @@ void IgnoreBrokenPipe() {}
 bool RemoveTreeSignalSafe(const char* path) {
   std::size_t length = SetTreePath(path);
   if (length == 0) return false;
-  DWORD attributes = ::GetFileAttributesW(tree);
-  if (attributes == INVALID_FILE_ATTRIBUTES) {
-    DWORD error = ::GetLastError();
+  while (length > 7 && tree[length - 1] == L'\\' && tree[length - 2] != L':') tree[--length] = 0;
+  if (::GetFileAttributesW(tree) == INVALID_FILE_ATTRIBUTES) {
+    const DWORD error = ::GetLastError();
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
   }
-  bool emptied = true;
-  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
-      (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
-    emptied = EmptyFolder(length);
-  }
-  return RemoveEntry(attributes) && emptied;
+  // The tree's own entry is checked like every other: the resolved path of the folder that
+  // holds it, and its name.
+  std::size_t separator = length;
+  while (separator > 0 && tree[separator - 1] != L'\\') --separator;
+  if (separator == 0 || separator == length) return false;
+  // The folder without its last separator, but for a drive's root ("\\?\C:\").
+  const std::size_t end = tree[separator - 2] == L':' ? separator : separator - 1;
+  const wchar_t kept = tree[end];
+  tree[end] = L'\0';
+  HANDLE folder = ::CreateFileW(tree, FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  tree[end] = kept;
+  if (folder == INVALID_HANDLE_VALUE) return false;
+  std::size_t resolved_length = FinalPathInto(folder, std::span(resolved, kPathMax));
+  ::CloseHandle(folder);
+  if (resolved_length == 0) return false;
+  resolved_length = Append(resolved, resolved_length, tree + separator, length - separator);
+  return resolved_length != 0 && RemoveEntry(length, resolved_length);
 }
 
 }  // namespace platform

@@ -10,6 +10,7 @@
 #include "platform/error_text.h"
 #include "platform/folder_lock.h"
 #include "platform/last_error.h"
+#include "support/file_probe.h"
 #include "support/temp_dir.h"
 
 using platform::ClaimedFile;
@@ -45,6 +46,56 @@ TEST(RemoveTreeSignalSafe, RemovesADeepTreeWithReadOnlyFiles) {
   EXPECT_TRUE(RemoveTreeSignalSafe((dir / "tree").c_str()));
   EXPECT_FALSE(fs::exists(dir.path() / "tree"));
   EXPECT_TRUE(RemoveTreeSignalSafe((dir / "tree").c_str()));  // nothing there is fine
+}
+
+// A link in the tree, or the tree itself a link, goes as itself or stays; what it points to
+// outside the tree always stays.
+TEST(RemoveTreeSignalSafe, NeverDeletesThroughALink) {
+  struct Case {
+    const char* name;
+    const char* target;  // under outside/
+    bool directory;
+    const char* at;  // under tree/; "" for the tree itself
+  };
+  const Case cases[] = {
+      {"file link", "keep", false, "a/link"},
+      {"link to a folder with content", "folder", true, "a/link"},
+      {"link to an empty folder", "empty", true, "a/link"},
+      {"the tree a link to a folder", "folder", true, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    const fs::path tree = dir.path() / "tree";
+    const bool inside = c.at[0] != '\0';
+    if (inside) {
+      fs::create_directories(tree / "a/b");
+      WriteFileBytes(tree / "a/b/file", "x");
+      WriteFileBytes(tree / "file", "x");
+    }
+    fs::create_directories(dir.path() / "outside/folder");
+    fs::create_directory(dir.path() / "outside/empty");
+    WriteFileBytes(dir.path() / "outside/keep", "keep");
+    WriteFileBytes(dir.path() / "outside/folder/inner", "inner");
+    if (!testing_support::MakeSymbolicLink(dir.path() / "outside" / c.target,
+                                           inside ? tree / c.at : tree, c.directory)) {
+      GTEST_SKIP() << testing_support::kNoSymbolicLinks;
+    }
+    const bool removed = RemoveTreeSignalSafe((dir / "tree").c_str());
+    EXPECT_EQ(ReadFileBytes(dir.path() / "outside/keep"), "keep");
+    EXPECT_EQ(ReadFileBytes(dir.path() / "outside/folder/inner"), "inner");
+    EXPECT_TRUE(fs::is_directory(dir.path() / "outside/empty"));
+    EXPECT_FALSE(fs::exists(tree / "a/b"));
+    EXPECT_FALSE(fs::exists(tree / "file"));
+    if (testing_support::UnderWine()) {
+      // Wine opens a Unix link's target in place of the link: the link stays, with its folder.
+      EXPECT_FALSE(removed);
+      EXPECT_TRUE(fs::exists(inside ? tree / "a" : tree));
+    } else {
+      EXPECT_TRUE(removed);
+      EXPECT_FALSE(fs::exists(tree));
+    }
+  }
 }
 
 TEST(ClaimedFile, RemovedOnRequestOnlyWhileTheNameStillNamesIt) {
