@@ -29,6 +29,13 @@ work=$(mktemp -d /tmp/orbec-wine-e2e.XXXXXX)
 export WINEPREFIX=$work/prefix WINEDEBUG=-all
 wineserver=/usr/lib/wine/wineserver
 server_pid=
+stop_server() {
+  if [ -n "$server_pid" ]; then
+    kill "$server_pid" 2>/dev/null || true
+    wait "$server_pid" 2>/dev/null || true
+    server_pid=
+  fi
+}
 cleanup() {
   stop_server
   "$wineserver" -k 2>/dev/null || true
@@ -63,13 +70,6 @@ serve() { # root [rules-file]
   echo "wine_e2e.sh: the mirror did not start:" >&2
   cat "$work/server.log" >&2
   exit 1
-}
-stop_server() {
-  if [ -n "$server_pid" ]; then
-    kill "$server_pid" 2>/dev/null || true
-    wait "$server_pid" 2>/dev/null || true
-    server_pid=
-  fi
 }
 
 # A copy of the mirror to change; files are hard links, so change them by replacing.
@@ -206,8 +206,9 @@ check "leftover links: their targets survive" test "$(cat "$work/outside/file")"
 check "leftover links: nothing but the links is left" only_link_left '*link'
 rm -rf "$work/out2.iso" "${temp:?}"/* "${temp:?}"/.[!.]*
 
-# 7. Ctrl+C while the distribution downloads (the server stalls it), with a link to a folder
-# outside put into the work folder meanwhile: the work folder goes, the outside stays.
+# 7. Ctrl+C while the distribution downloads (the server stalls it), with links to a folder
+# and a file outside put into the work folder meanwhile: the work folder goes, the outside
+# stays.
 echo '{"/tools/orbe/1.1/KaveroLive-SLAX.tar": ["stall:65536"]}' >"$work/rules.json"
 serve "$mirror" "$work/rules.json"
 status=0
@@ -219,11 +220,12 @@ for _ in $(seq 300); do
   sleep 0.1
 done
 ln -s "$work/outside" "$temp/KaveroBootableAvTempFolder/link2" || true
+ln -s "$work/outside/file" "$temp/KaveroBootableAvTempFolder/filelink2" || true
 kill -INT "$pid"
 wait "$pid" || status=$?
 check "Ctrl+C: ends with the Ctrl+C status (0xC000013A, seen as 58)" test "$status" -eq 58
 check "Ctrl+C: the linked folder survives" test "$(cat "$work/outside/file")" = keep
-check "Ctrl+C: nothing but the link is left" only_link_left link2
+check "Ctrl+C: nothing but the links is left" only_link_left '*link2'
 check "Ctrl+C: no output file" test ! -e "$work/int.iso"
 
 echo "wine end to end: $passes passed, $failures failed"
