@@ -10,14 +10,15 @@
 
 #include "platform/error_text.h"
 #include "platform/last_error.h"
+#include "support/file_probe.h"
 #include "support/temp_dir.h"
 #include "support/test_server.h"
 
 using namespace platform;
 using testing_support::ReadFileBytes;
-using testing_support::RunsUnderWine;
 using testing_support::TempDir;
 using testing_support::TestServer;
+using testing_support::UnderWine;
 using testing_support::WriteFileBytes;
 namespace fs = std::filesystem;
 
@@ -179,7 +180,7 @@ TEST_F(DownloadFileTest, AStallOrATrickleEndsWithATimeOut) {
   for (const Row& row : {Row{"/__fault/stall:1000/big.bin", false, 1.5, true},
                          Row{"/__fault/trickle:2/tiny.bin", false, 1.5, false},
                          Row{"/__fault/trickle:2048/small.bin", true, 2.2, false}}) {
-    if (row.stops && RunsUnderWine()) {
+    if (row.stops && UnderWine()) {
       skipped = row.path;
       continue;
     }
@@ -235,7 +236,7 @@ TEST_F(FtpDownloadTest, TakesTheTotalFromTheFtpSize) {
   EXPECT_EQ(ReadFileBytes(dir_ / "out"), body);
   ASSERT_FALSE(progress.calls.empty());
   // wine's FtpGetFileSize is a stub that answers 0: the total is then unknown.
-  EXPECT_EQ(progress.calls.front().first, RunsUnderWine() ? 0u : body.size());
+  EXPECT_EQ(progress.calls.front().first, UnderWine() ? 0u : body.size());
 
   SetLastError(0);
   EXPECT_FALSE(DownloadFile(url + "/missing.tar", dir_ / "missing", nullptr));

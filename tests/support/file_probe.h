@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <string>
 
 namespace testing_support {
 
@@ -25,6 +26,10 @@ extern const char* const kNoSymbolicLinks;
 
 // True when the tests run under wine.
 bool UnderWine();
+
+// The path as the Linux side names it: under wine its Unix name (empty when it has none), on
+// Linux the absolute path.
+std::string HostPath(const std::filesystem::path& path);
 
 // Hands a file or folder to another user (uid and gid 65534): as root on Linux, and under wine
 // from the Linux side. False when the system cannot; a test then skips with kNoOtherUser.

@@ -35,6 +35,10 @@ void RemoveLeftovers(const std::filesystem::path&) {}
 
 bool UnderWine() { return false; }
 
+std::string HostPath(const std::filesystem::path& path) {
+  return std::filesystem::absolute(path).string();
+}
+
 bool GiveToAnotherUser(const std::filesystem::path& path) {
   return geteuid() == 0 && chown(path.c_str(), 65534, 65534) == 0;
 }

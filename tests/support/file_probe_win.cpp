@@ -6,9 +6,11 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/windows_win.h"
 #include "support/file_probe.h"
+#include "support/wine_host_win.h"
 
 namespace testing_support {
 namespace {
@@ -23,32 +25,9 @@ bool Exists(const std::filesystem::path& at) {
          ::GetLastError() != ERROR_FILE_NOT_FOUND;
 }
 
-// The Unix name of a path under wine; empty elsewhere.
-std::string UnixName(const std::filesystem::path& path) {
-  using Convert = char*(__cdecl*)(const wchar_t*);
-  const auto convert = reinterpret_cast<Convert>(reinterpret_cast<void*>(
-      ::GetProcAddress(::GetModuleHandleW(L"kernel32"), "wine_get_unix_file_name")));
-  if (convert == nullptr) return "";
-  char* name = convert(std::filesystem::absolute(path).c_str());
-  if (name == nullptr) return "";
-  std::string result(name);
-  ::HeapFree(::GetProcessHeap(), 0, name);
-  return result;
-}
-
-// Starts a Linux program under wine (which runs it detached) and waits until done() holds.
-bool RunOnLinux(const wchar_t* program, const std::string& command_line,
-                const std::function<bool()>& done) {
-  std::wstring command = platform::Widen(command_line);
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process{};
-  if (!::CreateProcessW(program, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &process)) {
-    return false;
-  }
-  ::CloseHandle(process.hThread);
-  ::CloseHandle(process.hProcess);
+// Starts a Linux program under wine and waits until done() holds.
+bool RunOnHost(const std::vector<std::string>& arguments, const std::function<bool()>& done) {
+  if (!StartOnHost(arguments)) return false;
   for (int i = 0; i < 500 && !done(); ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
@@ -56,14 +35,52 @@ bool RunOnLinux(const wchar_t* program, const std::string& command_line,
 }
 
 bool LinkFromLinux(const std::filesystem::path& target, const std::filesystem::path& at) {
-  const std::string unix_target = UnixName(target);
-  const std::string unix_at = UnixName(at);
+  const std::string unix_target = HostPath(target);
+  const std::string unix_at = HostPath(at);
   if (unix_target.empty() || unix_at.empty()) return false;
-  return RunOnLinux(L"Z:\\bin\\ln", "/bin/ln -s \"" + unix_target + "\" \"" + unix_at + "\"",
-                    [&] { return Exists(at); });
+  return RunOnHost({"/bin/ln", "-s", unix_target, unix_at}, [&] { return Exists(at); });
 }
 
 }  // namespace
+
+std::string HostPath(const std::filesystem::path& path) {
+  // wine's own export; a Windows without wine has no Linux side.
+  using ToUnix = char*(__cdecl*)(const wchar_t*);
+  const auto to_unix = reinterpret_cast<ToUnix>(reinterpret_cast<void*>(
+      ::GetProcAddress(::GetModuleHandleW(L"kernel32"), "wine_get_unix_file_name")));
+  if (to_unix == nullptr) return "";
+  char* name = to_unix(std::filesystem::absolute(path).c_str());
+  if (name == nullptr) return "";
+  std::string result(name);
+  ::HeapFree(::GetProcessHeap(), 0, name);
+  return result;
+}
+
+bool StartOnHost(const std::vector<std::string>& arguments) {
+  std::wstring command_line;
+  for (const std::string& argument : arguments) {
+    command_line += (command_line.empty() ? L"" : L" ") +
+                    platform::QuoteWindowsArgument(platform::Widen(argument));
+  }
+  std::wstring program = L"Z:" + platform::Widen(arguments[0]);
+  for (wchar_t& c : program) c = c == L'/' ? L'\\' : c;
+  SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  platform::UniqueHandle nowhere(::CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE,
+                                               FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
+                                               OPEN_EXISTING, 0, nullptr));
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = startup.hStdOutput = startup.hStdError = nowhere.get();
+  PROCESS_INFORMATION process{};
+  if (!::CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                        nullptr, &startup, &process)) {
+    return false;
+  }
+  ::CloseHandle(process.hThread);
+  ::CloseHandle(process.hProcess);
+  return true;
+}
 
 const char* const kNoOtherUser =
     "handing a file to another user needs the Linux side of wine (real Windows: another "
@@ -103,15 +120,14 @@ bool UnderWine() {
 }
 
 bool GiveToAnotherUser(const std::filesystem::path& path) {
-  const std::string unix_path = UnixName(path);
+  const std::string unix_path = HostPath(path);
   if (unix_path.empty()) return false;
   // chown changes nothing that Windows calls see at once: a marker says it is done.
   const std::filesystem::path done = path.string() + ".chowned";
-  const std::string unix_done = UnixName(done);
-  const bool changed =
-      RunOnLinux(L"Z:\\bin\\sh",
-                 "/bin/sh -c \"chown 65534:65534 '" + unix_path + "' && : > '" + unix_done + "'\"",
-                 [&] { return Exists(done); });
+  const std::string unix_done = HostPath(done);
+  const bool changed = RunOnHost(
+      {"/bin/sh", "-c", "chown 65534:65534 '" + unix_path + "' && : > '" + unix_done + "'"},
+      [&] { return Exists(done); });
   ::DeleteFileW(done.c_str());
   return changed;
 }
@@ -123,9 +139,9 @@ std::optional<std::filesystem::path> OtherFileSystemFolder() {
 }
 
 void RemoveLeftovers(const std::filesystem::path& path) {
-  const std::string unix_path = UnixName(path);
+  const std::string unix_path = HostPath(path);
   if (unix_path.empty() || unix_path == "/") return;
-  RunOnLinux(L"Z:\\bin\\rm", "/bin/rm -rf \"" + unix_path + "\"", [&] { return !Exists(path); });
+  RunOnHost({"/bin/rm", "-rf", unix_path}, [&] { return !Exists(path); });
 }
 
 }  // namespace testing_support

@@ -7,6 +7,8 @@
 #include <fstream>
 #include <thread>
 
+#include "support/file_probe.h"
+
 namespace testing_support {
 namespace {
 
@@ -55,11 +57,11 @@ std::unique_ptr<TestServer> TestServer::Start(const std::string& scheme,
   std::filesystem::remove(control.port_file, ignored);
   std::filesystem::remove(control.stop_file, ignored);
   if (logged) {
-    arguments.insert(arguments.end(), {"--log", server_host::HostPath(control.log)});
+    arguments.insert(arguments.end(), {"--log", HostPath(control.log)});
   }
-  arguments.insert(arguments.end(), {"--port-file", server_host::HostPath(control.port_file),
-                                     "--stop-file", server_host::HostPath(control.stop_file),
-                                     "--lifetime", std::to_string(kLifetimeSeconds)});
+  arguments.insert(arguments.end(),
+                   {"--port-file", HostPath(control.port_file), "--stop-file",
+                    HostPath(control.stop_file), "--lifetime", std::to_string(kLifetimeSeconds)});
   server_host::ClearProxies();
   std::intptr_t process = server_host::Launch(arguments);
   int port = process != 0 ? WaitForPort(control.port_file) : 0;
@@ -77,24 +79,24 @@ std::unique_ptr<TestServer> TestServer::Start(const std::string& scheme,
 std::unique_ptr<TestServer> TestServer::StartHttp(const std::filesystem::path& root,
                                                   const Options& options) {
   std::vector<std::string> arguments = {"/usr/bin/python3", kSupportDir + "http_server.py",
-                                        "--root",           server_host::HostPath(root),
+                                        "--root",           HostPath(root),
                                         "--user",           options.user,
                                         "--password",       options.password,
                                         "--port",           std::to_string(options.port)};
   if (!options.rules.empty()) {
     arguments.push_back("--rules");
-    arguments.push_back(server_host::HostPath(options.rules));
+    arguments.push_back(HostPath(options.rules));
   }
   return Start("http", root, std::move(arguments), true);
 }
 
 std::unique_ptr<TestServer> TestServer::StartFtp(const std::filesystem::path& root,
                                                  const Options& options) {
-  return Start("ftp", root,
-               {"/usr/bin/python3", kSupportDir + "ftp_server.py", "--root",
-                server_host::HostPath(root), "--user", options.user, "--password", options.password,
-                "--port", std::to_string(options.port)},
-               false);
+  return Start(
+      "ftp", root,
+      {"/usr/bin/python3", kSupportDir + "ftp_server.py", "--root", HostPath(root), "--user",
+       options.user, "--password", options.password, "--port", std::to_string(options.port)},
+      false);
 }
 
 std::string TestServer::url() const { return scheme_ + "://127.0.0.1:" + std::to_string(port_); }

@@ -62,16 +62,10 @@ class TestServer {
   Control control_;
 };
 
-// True when the tests run under wine, whose internet client differs from Windows' in ways
-// that some tests allow for.
-bool RunsUnderWine();
-
 // What starting and stopping a server takes on each platform (test_server_posix.cpp,
 // test_server_win.cpp).
 namespace server_host {
 
-// The path as the Linux side names it.
-std::string HostPath(const std::filesystem::path& path);
 // Starts the Linux program arguments[0] with those arguments; 0 when it could not be started.
 std::intptr_t Launch(const std::vector<std::string>& arguments);
 // Ends a started server that has been asked to stop through its stop file.

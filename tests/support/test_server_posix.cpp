@@ -10,13 +10,7 @@ extern char** environ;
 
 namespace testing_support {
 
-bool RunsUnderWine() { return false; }
-
 namespace server_host {
-
-std::string HostPath(const std::filesystem::path& path) {
-  return std::filesystem::absolute(path).string();
-}
 
 std::intptr_t Launch(const std::vector<std::string>& arguments) {
   std::vector<std::string> copies = arguments;
