@@ -18,6 +18,7 @@ constexpr CodeText kOwnTexts[] = {
     {kErrorFolderIsLink, "The folder is a symbolic link"},
     {kErrorFolderForeignOwner, "The folder is owned by another user"},
     {kErrorFolderInUse, "Another orbec run is using the folder"},
+    {kErrorFolderOthersMayWrite, "Other users may write into the folder"},
 };
 
 }  // namespace

@@ -30,6 +30,11 @@ inline constexpr std::uint32_t kErrorInternetSecurityChannelError = 12157;
 inline constexpr std::uint32_t kErrorFolderIsLink = 0x20000001;
 inline constexpr std::uint32_t kErrorFolderForeignOwner = 0x20000002;
 inline constexpr std::uint32_t kErrorFolderInUse = 0x20000003;
+inline constexpr std::uint32_t kErrorFolderOthersMayWrite = 0x20000004;
+
+// The system's own code for a path that names something other than a folder (ENOTDIR on
+// Linux, ERROR_DIRECTORY on Windows).
+extern const std::uint32_t kErrorNotAFolder;
 
 // The text for a code: fixed texts for 0, 12002, 12028, 12029 and the platform layer's own
 // codes; otherwise the platform's message text, or "Error 0x%08x" for a code without one.

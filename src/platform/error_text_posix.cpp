@@ -1,9 +1,13 @@
+#include <cerrno>
 #include <string_view>
 
 #include "platform/errno_text.h"
 #include "platform/error_text.h"
 
 namespace platform {
+
+const std::uint32_t kErrorNotAFolder = ENOTDIR;
+
 namespace {
 
 struct CodeText {

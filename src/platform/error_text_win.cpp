@@ -3,6 +3,8 @@
 
 namespace platform {
 
+const std::uint32_t kErrorNotAFolder = ERROR_DIRECTORY;
+
 std::optional<std::string> SystemErrorText(std::uint32_t code) {
   // Only the system's message table: the internet client's own module is not asked, so its
   // codes have a text here only where the system has one.

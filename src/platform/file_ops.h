@@ -11,14 +11,13 @@ namespace platform {
 // tells whether this call made the file.
 bool CanOpenForAppend(const std::string& path, bool& created);
 
-// Creates a folder that only the current user may enter (mode 0700). A folder of that name
-// that already exists is accepted when it is a real directory owned by the current user;
-// a symbolic link, a non-directory or a folder of another user is refused.
-// On Windows the folder gets the default security of its parent (a user's temporary folder
-// is private already); a reparse point (link, junction) is refused as a link; and a folder
-// is the current user's when its owner SID is the process token's user or the token's
-// default owner (the Administrators group for an elevated administrator). Under wine a
-// folder of another Linux user has another owner SID, so the check works there too.
+// Creates a folder that only the current user may enter (Linux: mode 0700; Windows: a
+// protected access list for the user, the system and the administrators). A folder of that
+// name that already exists is used as it stands, its permissions unchanged, unless
+// ExistingFolderRefusal refuses it (a link, a non-folder, a folder of another user or one that
+// others may write into); the last error then holds the refusal's code. On Windows a reparse
+// point (link, junction) counts as a link, and a folder that the system opens as another
+// path too.
 bool MakePrivateDirectory(const std::string& path);
 
 // Removes a tree without following symbolic links. A missing tree is fine.
@@ -41,8 +40,9 @@ bool DeleteFile(const std::string& path);
 // disk.
 bool MoveFileReplace(const std::string& from, const std::string& to);
 
-// Makes `to` (which must not exist) a hard link to `from`, or a copy where the file system
-// does not allow the link. Never a symbolic link, never through one.
+// Makes `to` (which must not exist) a hard link to the regular file `from` when
+// MayShareByLink allows it, otherwise a new file with a copy of its bytes, read through the
+// one handle that was checked. Never a symbolic link, never through one.
 bool LinkOrCopy(const std::string& from, const std::string& to);
 
 // Puts a link or copy of `from` at `to` atomically: under an unpredictable name beside `to`

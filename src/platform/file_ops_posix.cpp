@@ -10,6 +10,7 @@
 #include <system_error>
 #include <vector>
 
+#include "platform/entry_rules.h"
 #include "platform/error_text.h"
 #include "platform/fd_io_posix.h"
 #include "platform/file_ops.h"
@@ -20,23 +21,29 @@
 namespace platform {
 namespace {
 
-// Checks an existing entry of the work folder's name before it is reused.
+EntryFacts FactsOf(const struct stat& info) {
+  EntryFacts facts;
+  if (S_ISREG(info.st_mode)) {
+    facts.kind = EntryFacts::Kind::kRegular;
+  } else if (S_ISDIR(info.st_mode)) {
+    facts.kind = EntryFacts::Kind::kDirectory;
+  } else if (S_ISLNK(info.st_mode)) {
+    facts.kind = EntryFacts::Kind::kLink;
+  }
+  facts.own = info.st_uid == geteuid();
+  facts.others_may_write = (info.st_mode & (S_IWGRP | S_IWOTH)) != 0;
+  facts.links = info.st_nlink;
+  return facts;
+}
+
+// Checks an existing entry of the folder's name before it is used; its mode stays as it is.
 bool AcceptExistingDirectory(const std::string& path) {
   struct stat info {};
   if (lstat(path.c_str(), &info) != 0) return FailWithErrno();
-  if (S_ISLNK(info.st_mode)) {
-    SetLastError(kErrorFolderIsLink);
+  if (std::uint32_t refusal = ExistingFolderRefusal(FactsOf(info))) {
+    SetLastError(refusal);
     return false;
   }
-  if (!S_ISDIR(info.st_mode)) {
-    SetLastError(ENOTDIR);
-    return false;
-  }
-  if (info.st_uid != geteuid()) {
-    SetLastError(kErrorFolderForeignOwner);
-    return false;
-  }
-  if ((info.st_mode & 07777) != 0700 && chmod(path.c_str(), 0700) != 0) return FailWithErrno();
   return true;
 }
 
@@ -105,14 +112,13 @@ bool CopyAcross(const std::string& from, const std::string& to) {
   return true;
 }
 
-// A copy of `from` in a new file at `to`, created exclusively; removed again on failure.
-bool CopyToNewFile(const std::string& from, const std::string& to) {
-  UniqueFd source(open(from.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-  if (!source.valid()) return FailWithErrno();
+// A copy of the open file's bytes in a new file at `to`, created exclusively; removed again on
+// failure.
+bool CopyToNewFile(int source, const std::string& to) {
   UniqueFd target(open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
   if (!target.valid()) return FailWithErrno();
   ClaimedFile claim(to);
-  if (!CopyData(source.get(), target.get()) || target.Close() != 0) {
+  if (!CopyData(source, target.get()) || target.Close() != 0) {
     FailWithErrno();
     claim.Remove();
     return false;
@@ -173,14 +179,25 @@ bool MoveFileReplace(const std::string& from, const std::string& to) {
 
 bool LinkOrCopy(const std::string& from, const std::string& to) {
   struct stat info {};
+  // Checked before the opening, which would wait on a pipe.
   if (lstat(from.c_str(), &info) != 0) return FailWithErrno();
+  UniqueFd source(S_ISREG(info.st_mode) ? open(from.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC)
+                                        : -1);
+  if (source.valid() && fstat(source.get(), &info) != 0) return FailWithErrno();
   if (!S_ISREG(info.st_mode)) {
     SetLastError(EINVAL);  // only a regular file is linked or copied
     return false;
   }
-  if (link(from.c_str(), to.c_str()) == 0) return true;
-  if (errno == EEXIST || errno == ENOENT) return FailWithErrno();
-  return CopyToNewFile(from, to);
+  if (!source.valid()) return FailWithErrno();
+  if (MayShareByLink(FactsOf(info))) {
+    if (link(from.c_str(), to.c_str()) == 0) {
+      if (PathNamesOpenFile(to, source.get())) return true;
+      unlink(to.c_str());  // another file took the name between the check and the link
+    } else if (errno == EEXIST || errno == ENOENT) {
+      return FailWithErrno();
+    }
+  }
+  return CopyToNewFile(source.get(), to);
 }
 
 bool ReplaceWithLinkOrCopy(const std::string& from, const std::string& to) {
