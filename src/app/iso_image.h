@@ -11,9 +11,14 @@
 // the image "orbe.iso" in the work folder, the label as application and volume id.
 std::vector<std::string> IsoProgramArguments(const std::string& label, int verbosity);
 
-// Runs the ISO program in the work folder, with hybrid also isohybrid on the image (it then
-// boots from a USB drive too), and moves the image to the output path. Prints its own failure
-// messages.
+struct IsoImageOptions {
+  bool hybrid = false;  // isohybrid on the image: it then boots from a USB drive too
+  // The distribution passed its manifest. Only then may a program it carries be run.
+  bool verified_distribution = true;
+};
+
+// Runs the ISO program in the work folder, checks that it wrote an ISO 9660 image, and moves
+// the image to the output path. Prints its own failure messages.
 bool CreateIsoImage(const std::string& work_folder, const std::string& output,
-                    const std::string& label, int verbosity, bool hybrid,
+                    const std::string& label, int verbosity, const IsoImageOptions& options,
                     platform::Console& console);

@@ -130,6 +130,10 @@ TEST_F(PipelineTest, AGivenDistributionUrlIsFetchedWholeWithoutManifest) {
   EXPECT_EQ(dist.remote_name, std::nullopt);
   EXPECT_EQ(dist.manifest_name, std::nullopt);
   EXPECT_EQ(dist.file_name, "KaveroLive-SLAX.tar");
+  EXPECT_NE(std::find(ops_.calls.begin(), ops_.calls.end(),
+                      "iso " + kWork + " /full/out.iso [ORBE 2026.12.07] 1 unverified"),
+            ops_.calls.end())
+      << "no program of an unverified distribution may run";
   EXPECT_EQ(console_.out.rfind(
                 "Downloading Linux distribution from ftp://host/some/other-name.tar...\n", 0),
             0u);

@@ -171,14 +171,31 @@ TEST_F(EndToEnd, AVirusDataArchiveWithoutVersionFails) {
   EXPECT_EQ(run.out.find("Downloading latest identities"), std::string::npos);
 }
 
+// The ISO program fails, or ends well without writing an image: the run fails, and no output
+// file is left.
 TEST_F(EndToEnd, IsoProgramFailures) {
   fs::path bin = dir_.path() / "bin";
   fs::create_directories(bin);
-  WriteFileBytes(bin / "mkisofs", "#!/bin/sh\nexit 3\n");
-  fs::permissions(bin / "mkisofs", fs::perms::owner_all);
-  RunResult failed = Run({"-q", "out.iso"}, {{"PATH", bin.string()}});
-  EXPECT_EQ(failed.status, 1);
-  EXPECT_EQ(failed.err, "mkisofs failed with exit code 3\n");
+  const std::string descriptor = "printf CD001 | dd of=orbe.iso bs=1 seek=32769 conv=notrunc";
+  const std::pair<std::string, std::string> cases[] = {
+      {"exit 3", "mkisofs failed with exit code 3\n"},
+      {"printf '12 bytes only' > orbe.iso",
+       "mkisofs did not write an ISO 9660 image: the file has no ISO 9660 volume descriptor\n"},
+      {"truncate -s 64K orbe.iso",
+       "mkisofs did not write an ISO 9660 image: the file has no ISO 9660 volume descriptor\n"},
+      {"truncate -s 40001 orbe.iso && " + descriptor,
+       "mkisofs did not write an ISO 9660 image: its size is not a whole number of 2048-byte "
+       "sectors\n"},
+      {"true", "mkisofs did not write an ISO 9660 image: the program wrote no image file\n"},
+  };
+  for (const auto& [script, message] : cases) {
+    WriteFileBytes(bin / "mkisofs", "#!/bin/sh\n" + script + " 2>/dev/null\n");
+    fs::permissions(bin / "mkisofs", fs::perms::owner_all);
+    RunResult failed = Run({"-q", "new.iso"}, {{"PATH", bin.string() + ":/usr/bin:/bin"}});
+    EXPECT_EQ(failed.status, 1) << script;
+    EXPECT_EQ(failed.err, message) << script;
+    EXPECT_FALSE(fs::exists(dir_.path() / "run/new.iso")) << script;
+  }
 
   fs::remove(bin / "mkisofs");
   RunResult missing = Run({"-q", "out.iso"}, {{"PATH", bin.string()}});

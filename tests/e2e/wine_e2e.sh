@@ -228,5 +228,28 @@ check "Ctrl+C: the linked folder survives" test "$(cat "$work/outside/file")" = 
 check "Ctrl+C: nothing but the links is left" only_link_left '*link2'
 check "Ctrl+C: no output file" test ! -e "$work/int.iso"
 
+# 8. -d: nothing in a distribution that no manifest verified is ever run, though it carries a
+# slax/tools/WIN/mkisofs.exe. The ISO program comes from beside orbec.exe (then from PATH); with
+# none there the run fails, and with one there that one writes the image.
+alone=$work/alone
+mkdir -p "$alone"
+cp "$exe" "$alone/orbec.exe"
+serve "$mirror"
+url="http://$host:$port/tools/orbe/1.1/KaveroLive-SLAX.tar"
+rm -f "$work/standin.txt"
+exe=$alone/orbec.exe run_orbec "$work/d.iso" -q -d "$url"
+check "-d, no ISO program beside orbec.exe: status 1" test "$status" -eq 1
+check "-d, no ISO program beside orbec.exe: message" grep -q '^Failed to launch mkisofs: ' "$work/err.txt"
+check "-d: the archive's own program never ran" test ! -e "$work/standin.txt"
+check "-d, no ISO program: nothing left" nothing_left
+cp "$standin" "$alone/mkisofs.exe"
+exe=$alone/orbec.exe run_orbec "$work/d.iso" -q -d "$url"
+check "-d, ISO program beside orbec.exe: status 0" test "$status" -eq 0
+check "-d: the program beside orbec.exe made the image" \
+  grep -qF 'alone\mkisofs.exe" -quiet -J -R -D' "$work/standin.txt"
+check "-d, ISO program beside orbec.exe: the image's label" \
+  grep -qx "Volume Id    : ORBE $version" <<<"$(xorriso -indev "$work/d.iso" -pvd_info 2>/dev/null)"
+rm -f "$work/d.iso"
+
 echo "wine end to end: $passes passed, $failures failed"
 [ "$failures" -eq 0 ]
