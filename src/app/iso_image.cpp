@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <utility>
 
 #include "platform/error_text.h"
 #include "platform/file_ops.h"

@@ -86,6 +86,7 @@ check() { # description command...
   else
     failures=$((failures + 1))
     echo "FAIL: $what"
+    sed 's/^/  the last run'"'"'s standard error: /' "$work/err.txt" 2>/dev/null | head -5 || true
   fi
 }
 
@@ -231,6 +232,7 @@ check "Ctrl+C: no output file" test ! -e "$work/int.iso"
 # 8. -d: nothing in a distribution that no manifest verified is ever run, though it carries a
 # slax/tools/WIN/mkisofs.exe. The ISO program comes from beside orbec.exe (then from PATH); with
 # none there the run fails, and with one there that one writes the image.
+rm -rf "${temp:?}"/* "${temp:?}"/.[!.]*
 alone=$work/alone
 mkdir -p "$alone"
 cp "$exe" "$alone/orbec.exe"
