@@ -7,6 +7,7 @@
 
 #include "verify/stream_readers.h"
 #include "verify/verify_exceptions.h"
+#include "verify/x509.h"
 
 namespace VerificationToolCrypto {
 namespace {
@@ -111,6 +112,18 @@ CCrlContextPtr LoadCrlFile(const std::string& path) {
       ExpectText{"-----END X509 CRL-----\n"};
   if (!in) throw ve_crypt("Decoding crl");
   return DecodeCrl(DecodeBase64(body));
+}
+
+CCertContextPtr DecodeCertificateDer(const std::string& der) {
+  std::optional<Certificate> certificate = ParseCertificate(der);
+  if (!certificate) throw ve_crypt("Decoding certificate");
+  return std::make_shared<CCertContext>(std::move(*certificate));
+}
+
+CCrlContextPtr DecodeCrl(const std::string& der) {
+  std::optional<Crl> crl = ParseCrl(der);
+  if (!crl) throw ve_crypt("Decoding crl");
+  return std::make_shared<CCrlContext>(std::move(*crl));
 }
 
 }  // namespace VerificationToolCrypto

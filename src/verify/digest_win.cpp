@@ -17,7 +17,7 @@ constexpr DWORD kSha1Size = 20;
 
 ProviderOwner AcquireVerifyContext() {
   ProviderOwner provider;
-  if (!::CryptAcquireContextA(provider.out(), nullptr, nullptr, PROV_RSA_FULL,
+  if (!::CryptAcquireContextA(provider.out(), nullptr, nullptr, PROV_RSA_AES,
                               CRYPT_VERIFYCONTEXT)) {
     throw ve_crypt("CryptAcquireContext failed");
   }

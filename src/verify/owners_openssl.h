@@ -17,8 +17,6 @@ struct FreeWith {
   }
 };
 
-using X509Owner = std::unique_ptr<X509, FreeWith<X509_free>>;
-using X509CrlOwner = std::unique_ptr<X509_CRL, FreeWith<X509_CRL_free>>;
 using EvpMdCtxOwner = std::unique_ptr<EVP_MD_CTX, FreeWith<EVP_MD_CTX_free>>;
 using EvpPkeyOwner = std::unique_ptr<EVP_PKEY, FreeWith<EVP_PKEY_free>>;
 using EvpPkeyCtxOwner = std::unique_ptr<EVP_PKEY_CTX, FreeWith<EVP_PKEY_CTX_free>>;

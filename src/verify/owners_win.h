@@ -71,8 +71,8 @@ using ProviderOwner = CryptHandle<HCRYPTPROV, ReleaseProvider>;
 using HashOwner = CryptHandle<HCRYPTHASH, ::CryptDestroyHash>;
 using KeyOwner = CryptHandle<HCRYPTKEY, ::CryptDestroyKey>;
 
-// A context of the default RSA provider for hashing and public-key work, without a key
-// container. Throws ve_crypt "CryptAcquireContext failed".
+// A context of the RSA and AES provider (MD5, SHA-1 and SHA-2 hashes) for hashing and public-key
+// work, without a key container. Throws ve_crypt "CryptAcquireContext failed".
 ProviderOwner AcquireVerifyContext();
 
 // A fresh hash object of provider for algorithm (CALG_SHA1...). Throws ve_crypt
