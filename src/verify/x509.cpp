@@ -46,12 +46,13 @@ constexpr std::size_t kKeyUsageBytesLimit = 2;
 // The GeneralName choices: otherName [0] to registeredID [8], constructed or not as defined.
 constexpr unsigned char kGeneralNameTags[] = {0xa0, 0x81, 0x82, 0xa3, 0xa4, 0xa5, 0x86, 0x87, 0x88};
 
-// An AlgorithmIdentifier whose parameters must be NULL: the OID.
+// An AlgorithmIdentifier of RSA, whose parameters are NULL or left out: the OID.
 std::optional<std::string_view> AlgorithmWithNull(const Element& element) {
   Reader reader(element.content);
   std::optional<Element> oid = reader.Next(der::kOid);
-  std::optional<Element> null = reader.Next(der::kNull);
-  if (element.tag != der::kSequence || !oid || !null || !reader.AtEnd()) return std::nullopt;
+  bool failed = false;
+  reader.Optional(der::kNull, failed);
+  if (element.tag != der::kSequence || !oid || failed || !reader.AtEnd()) return std::nullopt;
   return oid->content;
 }
 
@@ -91,7 +92,9 @@ bool IsRsaPublicKey(std::string_view bytes) {
   std::optional<Element> modulus = parts.Next(der::kInteger);
   std::optional<Element> exponent = parts.Next(der::kInteger);
   return modulus && exponent && parts.AtEnd() && (modulus->content[0] & 0x80) == 0 &&
-         (exponent->content[0] & 0x80) == 0 && exponent->content.size() <= kExponentLimit &&
+         (exponent->content[0] & 0x80) == 0 &&
+         (exponent->content.size() < kExponentLimit ||
+          (exponent->content.size() == kExponentLimit && exponent->content[0] == '\0')) &&
          exponent->content.find_first_not_of('\0') != std::string_view::npos;
 }
 
@@ -248,7 +251,8 @@ bool WalkExtensions(const Element& sequence, ReadOne read) {
 }
 
 // The to-be-signed element, the algorithm named twice alike, and the signature.
-std::optional<SignedPart> ReadSigned(std::string_view der, Element& tbs) {
+std::optional<SignedPart> ReadSigned(std::string_view der, Element& tbs,
+                                     std::string_view& algorithm_bytes) {
   if (!der::IsWellFormed(der)) return std::nullopt;
   Reader outer(der);
   std::optional<Element> whole = outer.Next(der::kSequence);
@@ -261,13 +265,14 @@ std::optional<SignedPart> ReadSigned(std::string_view der, Element& tbs) {
   std::optional<std::string_view> bytes = der::WholeBytes(*signature);
   if (!named || !bytes) return std::nullopt;
   tbs = *signed_element;
+  algorithm_bytes = algorithm->whole;
   return SignedPart{std::string(signed_element->whole), *named, std::string(*bytes)};
 }
 
 // The inner signature algorithm must be the outer one, byte for byte.
-bool IsSameAlgorithm(Reader& parts, const SignedPart& signed_part) {
+bool IsSameAlgorithm(Reader& parts, std::string_view outer) {
   std::optional<Element> inner = parts.Next(der::kSequence);
-  return inner && SignatureAlgorithmOf(*inner) == signed_part.algorithm;
+  return inner && inner->whole == outer;
 }
 
 std::optional<std::int64_t> NextTime(Reader& parts) {
@@ -280,7 +285,8 @@ std::optional<std::int64_t> NextTime(Reader& parts) {
 
 std::optional<Certificate> ParseCertificate(std::string_view der) {
   Element tbs;
-  std::optional<SignedPart> signed_part = ReadSigned(der, tbs);
+  std::string_view algorithm;
+  std::optional<SignedPart> signed_part = ReadSigned(der, tbs, algorithm);
   if (!signed_part) return std::nullopt;
   Certificate certificate;
   certificate.signed_part = std::move(*signed_part);
@@ -293,7 +299,7 @@ std::optional<Certificate> ParseCertificate(std::string_view der) {
     certificate.version = static_cast<int>(*value) + 1;
   }
   std::optional<Element> serial = parts.Next(der::kInteger);
-  if (failed || !serial || !IsSameAlgorithm(parts, certificate.signed_part)) return std::nullopt;
+  if (failed || !serial || !IsSameAlgorithm(parts, algorithm)) return std::nullopt;
   certificate.serial = std::string(serial->content);
   std::optional<Element> issuer = parts.Next(der::kSequence);
   std::optional<Element> validity = parts.Next(der::kSequence);
@@ -335,7 +341,8 @@ std::optional<Certificate> ParseCertificate(std::string_view der) {
 
 std::optional<Crl> ParseCrl(std::string_view der) {
   Element tbs;
-  std::optional<SignedPart> signed_part = ReadSigned(der, tbs);
+  std::string_view algorithm;
+  std::optional<SignedPart> signed_part = ReadSigned(der, tbs, algorithm);
   if (!signed_part) return std::nullopt;
   Crl crl;
   crl.signed_part = std::move(*signed_part);
@@ -346,7 +353,7 @@ std::optional<Crl> ParseCrl(std::string_view der) {
     const std::optional<std::int64_t> number = der::SmallInteger(*version);
     if (number != 0 && number != 1) return std::nullopt;
   }
-  if (failed || !IsSameAlgorithm(parts, crl.signed_part)) return std::nullopt;
+  if (failed || !IsSameAlgorithm(parts, algorithm)) return std::nullopt;
   std::optional<Element> issuer = parts.Next(der::kSequence);
   std::optional<std::int64_t> this_update = NextTime(parts);
   if (!issuer || !IsName(*issuer) || !this_update) return std::nullopt;
