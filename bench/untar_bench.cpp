@@ -7,9 +7,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/archive_error.h"
 #include "archive/tar_reader.h"
 #include "download/progress.h"
+#include "platform/archive_error.h"
 
 int main(int argc, char** argv) {
   int verbosity = 1;

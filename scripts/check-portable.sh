@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The portable part of the sources stays portable:
 #  1. only files named for a platform or library (<name>_posix, _curl, _openssl, _libzip, _win)
-#     include POSIX, libcurl, OpenSSL or libzip headers;
+#     include POSIX, libcurl, OpenSSL or libzip headers, and only _win files Windows headers;
 #  2. every other header and source compiles for Windows with mingw-w64 (syntax only).
 #   scripts/check-portable.sh [build-dir]      (default: build; it holds the generated headers)
 set -euo pipefail
@@ -19,6 +19,13 @@ while IFS= read -r file; do
     status=1
   fi
 done < <(grep -rlE '<curl/|<openssl/|<zip.h>|<unistd.h>|<sys/|<spawn.h>|<fcntl.h>|<dirent.h>|<signal.h>' src | sort)
+# Windows headers belong to the Windows implementations alone.
+while IFS= read -r file; do
+  if ! [[ $file =~ _win\.(h|cpp)$ ]]; then
+    echo "check-portable: $file includes a Windows header but is not a _win file" >&2
+    status=1
+  fi
+done < <(grep -rlE '#include [<"]((windows|wincrypt|wininet|winternl|aclapi|shellapi|sddl|io|share)\.h|platform/windows_win\.h)[>"]' src | sort)
 
 if ! command -v "$compiler" >/dev/null; then
   echo "check-portable: $compiler is missing (scripts/install-deps.sh installs it)" >&2

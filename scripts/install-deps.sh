@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake ninja-build pkg-config clang-format
+  build-essential cmake ninja-build pkg-config clang-format shellcheck git
   libgtest-dev libgmock-dev
   clang-14 libclang-rt-14-dev
   libcurl4-openssl-dev libssl-dev openssl libzip-dev zip unzip

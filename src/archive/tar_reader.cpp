@@ -5,8 +5,8 @@
 #include <memory>
 #include <new>
 
-#include "platform/archive_error.h"
 #include "archive/tar_header.h"
+#include "platform/archive_error.h"
 
 namespace {
 

@@ -1,5 +1,6 @@
 // Unpacks a tar archive: regular files and directories with names of at most 100 bytes, sizes
-// and times as octal text. Failures return false with the reason in errno (see platform/archive_error.h).
+// and times as octal text. Failures return false with the reason in errno (see
+// platform/archive_error.h).
 #pragma once
 
 #include <cstdint>

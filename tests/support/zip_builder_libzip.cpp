@@ -1,7 +1,7 @@
-#include "support/zip_builder.h"
-
 #include <gtest/gtest.h>
 #include <zip.h>
+
+#include "support/zip_builder.h"
 
 namespace testing_support {
 namespace {
