@@ -4,9 +4,9 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
-#include <utility>
 
 #include "app/iso_check.h"
+#include "app/iso_program.h"
 #include "platform/error_text.h"
 #include "platform/file_ops.h"
 #include "platform/last_error.h"
@@ -24,91 +24,10 @@ constexpr const char* kBootCatalog = "slax/boot/isolinux.boot";
 // The distribution's FAT image with EFI/BOOT/BOOTX64.EFI, for a second boot entry that UEFI
 // firmware starts.
 constexpr const char* kUefiBootImage = "slax/boot/efiboot.img";
-#ifdef _WIN32
-constexpr const char* kHybridProgram = "isohybrid.exe";
-#else
-constexpr const char* kHybridProgram = "isohybrid";
-#endif
 // An isolinux.bin that can also start from a hard disk's master boot record carries this
 // number (0x7078c0fb, little-endian) at byte 64; isohybrid needs it.
 constexpr unsigned char kHybridSignature[] = {0xfb, 0xc0, 0x78, 0x70};
 constexpr std::size_t kHybridSignatureOffset = 64;
-
-#ifdef _WIN32
-
-// The ISO program that the distribution carries, relative to the work folder.
-constexpr const char* kDistributionIsoProgram = "slax/tools/WIN/mkisofs.exe";
-constexpr const char* kIsoProgramFile = "mkisofs.exe";
-
-// The program's full path and how its command line names it. A distribution that nothing
-// verified brings no program that is run: whoever served or altered the archive would run
-// code as the user. The ISO program then comes from beside orbec.exe, or else from PATH.
-std::optional<std::pair<std::string, std::string>> IsoProgram(const std::string& work_folder,
-                                                              bool verified_distribution) {
-  if (verified_distribution) {
-    return std::pair(work_folder + "\\" + kDistributionIsoProgram, kDistributionIsoProgram);
-  }
-  std::optional<std::string> outside = platform::ProgramBesideTool(kIsoProgramFile);
-  if (!outside) outside = platform::FindProgramOnPath(kIsoProgramFile);
-  if (!outside) return std::nullopt;
-  return std::pair(*outside, *outside);
-}
-
-// Starts the ISO program in the work folder, as Windows programs are started: by its full
-// path, with its command line as one text.
-bool RunIsoProgram(const std::string& work_folder, const std::string& label, int verbosity,
-                   const IsoImageOptions& options, bool uefi, int& exit_code) {
-  const auto program = IsoProgram(work_folder, options.verified_distribution);
-  if (!program) {
-    platform::SetLastError(platform::kErrorFileNotFound);
-    return false;
-  }
-  const std::string uefi_entry =
-      uefi ? platform::FormatText(" -eltorito-alt-boot -e \"%s\" -no-emul-boot", kUefiBootImage)
-           : "";
-  const std::string command_line = platform::FormatText(
-      "\"%s\" %s -J -R -D -no-emul-boot -boot-info-table -boot-load-size 4 -b \"%s\" -c "
-      "\"%s\"%s -o \"%s\" -A \"%s\" -V \"%s\" .",
-      program->second.c_str(), verbosity == 2 ? "-v" : "-quiet", kBootImage, kBootCatalog,
-      uefi_entry.c_str(), kImageName, label.c_str(), label.c_str());
-  return platform::RunProcessWithCommandLine(program->first, command_line, work_folder, exit_code);
-}
-
-#else
-
-struct IsoProgram {
-  std::string path;
-  std::vector<std::string> leading_arguments;  // argument 0 and any mode switches
-};
-
-// The first mkisofs-compatible program on PATH.
-std::optional<IsoProgram> FindIsoProgram() {
-  for (const char* name : {"mkisofs", "genisoimage", "xorrisofs"}) {
-    if (auto path = platform::FindProgramOnPath(name)) return IsoProgram{*path, {name}};
-  }
-  if (auto path = platform::FindProgramOnPath("xorriso")) {
-    return IsoProgram{*path, {"xorriso", "-as", "mkisofs"}};
-  }
-  return std::nullopt;
-}
-
-// Starts the first ISO program found on PATH in the work folder; nothing of the distribution's
-// is ever run here.
-bool RunIsoProgram(const std::string& work_folder, const std::string& label, int verbosity,
-                   const IsoImageOptions&, bool uefi, int& exit_code) {
-  std::optional<IsoProgram> program = FindIsoProgram();
-  if (!program) {
-    platform::SetLastError(platform::kErrorFileNotFound);
-    return false;
-  }
-  std::vector<std::string> arguments = program->leading_arguments;
-  for (std::string& argument : IsoProgramArguments(label, verbosity, uefi)) {
-    arguments.push_back(std::move(argument));
-  }
-  return platform::RunProcess(program->path, arguments, work_folder, exit_code);
-}
-
-#endif
 
 bool HasHybridSignature(const std::string& boot_image) {
   // The path is UTF-8; a std::string alone would be taken in the ANSI code page on Windows.
@@ -200,7 +119,10 @@ bool CreateIsoImage(const std::string& work_folder, const std::string& output,
   int exit_code = 0;
   const bool uefi = HasUefiBootImage(work_folder);
   console.Flush();
-  if (!RunIsoProgram(work_folder, label, verbosity, options, uefi, exit_code)) {
+  // Nothing of a distribution that no manifest verified is ever run: whoever served or altered
+  // the archive would run code as the user.
+  if (!RunIsoProgram(work_folder, IsoProgramArguments(label, verbosity, uefi),
+                     options.verified_distribution, exit_code)) {
     std::string reason = platform::LastErrorText();
     Print(console, Stream::kErr, "Failed to launch mkisofs: %s\n", reason.c_str());
     return false;

@@ -3,6 +3,7 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <utility>
 
 namespace platform {
@@ -11,11 +12,18 @@ class UniqueFd {
  public:
   UniqueFd() = default;
   explicit UniqueFd(int fd) : fd_(fd) {}
-  ~UniqueFd() { Close(); }
+  // Closing at the end of a scope never replaces errno, the reason of an earlier failure.
+  ~UniqueFd() {
+    if (fd_ >= 0) {
+      const int saved = errno;
+      close(fd_);
+      errno = saved;
+    }
+  }
   UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
   UniqueFd& operator=(UniqueFd&& other) noexcept {
     if (this != &other) {
-      Close();
+      UniqueFd closing(std::exchange(fd_, -1));
       fd_ = std::exchange(other.fd_, -1);
     }
     return *this;
