@@ -21,9 +21,9 @@ std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& argu
       if (i + 1 == last) return std::nullopt;
       line.distribution_url = arguments[++i];
     } else if (option == "-v") {
-      line.verbosity = 2;
+      line.verbosity = platform::kVerbose;
     } else if (option == "-q") {
-      line.verbosity = 0;
+      line.verbosity = platform::kQuiet;
     } else if (option == "-u") {
       line.hybrid = true;
     } else if (option == "-c") {
@@ -70,7 +70,7 @@ int RunOrbec(const std::vector<std::string>& arguments, PipelineOps& ops,
       PrintUsage(console, lookup);
       return 1;
     }
-    if (line->verbosity != 0) PrintBanner(console, lookup);
+    if (line->verbosity != platform::kQuiet) PrintBanner(console, lookup);
     ImageOptions options;
     options.hybrid = line->hybrid;
     options.cache_folder = line->cache_folder;

@@ -13,7 +13,7 @@
 struct CommandLine {
   std::string output;
   std::optional<std::string> distribution_url;
-  int verbosity = 1;
+  int verbosity = platform::kNormal;
   bool hybrid = false;                      // -u: the image also boots from a USB drive
   std::optional<std::string> cache_folder;  // -c: verified downloads kept between runs
 };

@@ -13,9 +13,6 @@
 #include "platform/process.h"
 #include "platform/text_format.h"
 
-using platform::Print;
-using platform::Stream;
-
 namespace {
 
 constexpr const char* kImageName = "orbe.iso";
@@ -41,37 +38,33 @@ bool HasHybridSignature(const std::string& boot_image) {
 
 // Gives the image in the work folder a master boot record and partition table with isohybrid,
 // so that it also boots when written to a USB drive; the CD boot stays as it is.
-bool MakeHybrid(const std::string& work_folder, bool uefi, platform::Console& console) {
+bool MakeHybrid(const std::string& work_folder, bool uefi, platform::Reporter& report) {
   std::optional<std::string> program = platform::FindProgramOnPath(kHybridProgram);
   int exit_code = 0;
   bool started = false;
   if (!program) {
     platform::SetLastError(platform::kErrorFileNotFound);
   } else if (HasHybridSignature(work_folder + "/" + kBootImage)) {
-    console.Flush();
+    report.console().Flush();
     // With --uefi the UEFI boot image also becomes a partition, so that UEFI firmware starts
     // the drive through its partition table too.
     std::vector<std::string> arguments{kHybridProgram, kImageName};
     if (uefi) arguments.insert(arguments.begin() + 1, "--uefi");
     started = platform::RunProcess(*program, arguments, work_folder, exit_code);
   } else {
-    Print(console, Stream::kErr,
-          "Cannot make the image boot from a USB drive: %s has no hybrid signature (the "
-          "isolinux.bin of the package isolinux has one)\n",
-          kBootImage);
-    return false;
+    return report.Fail(
+        "Cannot make the image boot from a USB drive: %s has no hybrid signature (the "
+        "isolinux.bin of the package isolinux has one)\n",
+        kBootImage);
   }
   if (!started) {
-    std::string reason = platform::LastErrorText();
-    Print(console, Stream::kErr,
-          "Failed to launch isohybrid: %s (it comes with the package syslinux-utils)\n",
-          reason.c_str());
-    return false;
+    return report.Fail(
+        "Failed to launch isohybrid: %s (it comes with the package syslinux-utils)\n",
+        platform::LastErrorText().c_str());
   }
   if (exit_code != 0) {
-    Print(console, Stream::kErr, "isohybrid failed with exit code %lu\n",
-          static_cast<unsigned long>(exit_code));
-    return false;
+    return report.Fail("isohybrid failed with exit code %lu\n",
+                       static_cast<unsigned long>(exit_code));
   }
   return true;
 }
@@ -79,7 +72,7 @@ bool MakeHybrid(const std::string& work_folder, bool uefi, platform::Console& co
 }  // namespace
 
 std::vector<std::string> IsoProgramArguments(const std::string& label, int verbosity, bool uefi) {
-  std::vector<std::string> arguments{verbosity == 2 ? "-v" : "-quiet",
+  std::vector<std::string> arguments{verbosity == platform::kVerbose ? "-v" : "-quiet",
                                      "-J",
                                      "-R",
                                      "-D",
@@ -118,37 +111,32 @@ bool CreateIsoImage(const std::string& work_folder, const std::string& output,
                     platform::Console& console) {
   int exit_code = 0;
   const bool uefi = HasUefiBootImage(work_folder);
+  platform::Reporter report(console, verbosity);
   console.Flush();
   // Nothing of a distribution that no manifest verified is ever run: whoever served or altered
   // the archive would run code as the user.
   if (!RunIsoProgram(work_folder, IsoProgramArguments(label, verbosity, uefi),
                      options.verified_distribution, exit_code)) {
-    std::string reason = platform::LastErrorText();
-    Print(console, Stream::kErr, "Failed to launch mkisofs: %s\n", reason.c_str());
-    return false;
+    return report.Fail("Failed to launch mkisofs: %s\n", platform::LastErrorText().c_str());
   }
   if (exit_code != 0) {
-    Print(console, Stream::kErr, "mkisofs failed with exit code %lu\n",
-          static_cast<unsigned long>(exit_code));
-    return false;
+    return report.Fail("mkisofs failed with exit code %lu\n",
+                       static_cast<unsigned long>(exit_code));
   }
   const std::string image = work_folder + "/" + kImageName;
   if (const char* reason = NotAnIsoImage(image)) {
-    Print(console, Stream::kErr, "mkisofs did not write an ISO 9660 image: %s\n", reason);
-    return false;
+    return report.Fail("mkisofs did not write an ISO 9660 image: %s\n", reason);
   }
   // A distribution that carries a UEFI boot image must not quietly give a BIOS-only disk.
   if (uefi && !HasUefiBootEntry(image)) {
-    Print(console, Stream::kErr,
-          "mkisofs wrote no UEFI boot entry for %s (xorriso and genisoimage write one)\n",
-          kUefiBootImage);
-    return false;
+    return report.Fail(
+        "mkisofs wrote no UEFI boot entry for %s (xorriso and genisoimage write one)\n",
+        kUefiBootImage);
   }
-  if (options.hybrid && !MakeHybrid(work_folder, uefi, console)) return false;
+  if (options.hybrid && !MakeHybrid(work_folder, uefi, report)) return false;
   if (!platform::MoveFileReplace(image, output)) {
-    Print(console, Stream::kErr, "MoveFile failed with error code %d\n",
-          static_cast<int>(platform::GetLastError()));
-    return false;
+    return report.Fail("MoveFile failed with error code %d\n",
+                       static_cast<int>(platform::GetLastError()));
   }
   return true;
 }

@@ -10,27 +10,22 @@
 #include "verify/verify_exceptions.h"
 #include "verify/version_tool.h"
 
-using platform::Print;
-using platform::Stream;
-
 namespace {
 
 constexpr int kRootCertificateId = 101;
 constexpr int kCrlId = 102;
 
-// Copies one embedded trust anchor into a file; reports and returns false on failure.
-bool WriteTrustAnchor(int id, const char* type, const std::string& path, const char* extract_failed,
-                      const char* save_failed, platform::Console& console) {
+// Copies one embedded trust anchor (what: "CA certificate", "CRL") into a file; reports and
+// returns false on failure.
+bool WriteTrustAnchor(int id, const char* type, const std::string& path, const char* what,
+                      platform::Reporter& report) {
   std::string bytes;
   if (!ExtractResourceToString(id, type, bytes)) {
-    std::string reason = platform::LastErrorText();
-    Print(console, Stream::kErr, extract_failed, reason.c_str());
-    return false;
+    return report.Fail("Failed to extract %s: %s", what, platform::LastErrorText().c_str());
   }
   if (!WriteStringToFile(path, bytes)) {
-    std::string reason = ArchiveErrorText(0);
-    Print(console, Stream::kErr, save_failed, path.c_str(), reason.c_str());
-    return false;
+    return report.Fail("Failed to save %s to %s: %s", what, path.c_str(),
+                       ArchiveErrorText(0).c_str());
   }
   return true;
 }
@@ -51,23 +46,20 @@ ChecksumResult CheckAgainstManifest(const std::string& folder, const std::string
   const std::string certificate = folder + "/ps_rootca.crt";
   const std::string crl = folder + "/ps.crl";
   const std::string manifest_path = folder + "/manifest.dat";
-  if (!WriteTrustAnchor(kRootCertificateId, "CERTIFICATE", certificate,
-                        "Failed to extract CA certificate: %s",
-                        "Failed to save CA certificate to %s: %s", console) ||
-      !WriteTrustAnchor(kCrlId, "CRL", crl, "Failed to extract CRL: %s",
-                        "Failed to save CRL to %s: %s", console)) {
+  platform::Reporter report(console, verbosity);
+  if (!WriteTrustAnchor(kRootCertificateId, "CERTIFICATE", certificate, "CA certificate", report) ||
+      !WriteTrustAnchor(kCrlId, "CRL", crl, "CRL", report)) {
     return ChecksumResult::kFailed;
   }
 
-  if (verbosity != 0) Print(console, Stream::kOut, "Downloading the manifest file...\n");
+  report.Say("Downloading the manifest file...\n");
   bool fetched;
   {
     MyProgressCallback progress(verbosity, console);
     fetched = DownloadFile(manifest_url, manifest_path, &progress);
   }
   if (!fetched) {
-    std::string reason = platform::LastErrorText();
-    Print(console, Stream::kErr, "Download failed: %s\n", reason.c_str());
+    report.Fail("Download failed: %s\n", platform::LastErrorText().c_str());
     return ChecksumResult::kFailed;
   }
 
@@ -77,19 +69,19 @@ ChecksumResult CheckAgainstManifest(const std::string& folder, const std::string
   } catch (const verify_exceptions::ve_base& error) {
     std::ostringstream description;
     error.describe(description);
-    Print(console, Stream::kErr, "Manifest verification: %s\n", description.str().c_str());
+    report.Fail("Manifest verification: %s\n", description.str().c_str());
     return ChecksumResult::kFailed;
   }
 
   const FileEntry* entry = FindEntry(manifest, file_name);
   if (entry == nullptr) {
-    Print(console, Stream::kErr, "Error: Manifest does not contain the requested file.\n");
+    report.Fail("Error: Manifest does not contain the requested file.\n");
     return ChecksumResult::kFailed;
   }
   int result = entry->CheckFile(folder + "/");
   if (result == 1) return ChecksumResult::kMismatch;
   if (result != 0) {
-    Print(console, Stream::kErr, "Failed to verify the checksum.\n");
+    report.Fail("Failed to verify the checksum.\n");
     return ChecksumResult::kFailed;
   }
   platform::DeleteFile(manifest_path);
@@ -103,7 +95,7 @@ bool VerifyDownloadedFile(const std::string& folder, const std::string& file_nam
                           platform::Console& console) {
   ChecksumResult result = CheckAgainstManifest(folder, file_name, manifest_url, verbosity, console);
   if (result == ChecksumResult::kMismatch) {
-    Print(console, Stream::kErr, "Error: File checksum is incorrect.\n");
+    platform::Reporter(console, verbosity).Fail("Error: File checksum is incorrect.\n");
   }
   return result == ChecksumResult::kMatch;
 }

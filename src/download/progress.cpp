@@ -10,13 +10,13 @@ MyProgressCallback::MyProgressCallback(int verbosity, platform::Console& console
     : verbosity_(verbosity), console_(console) {}
 
 MyProgressCallback::~MyProgressCallback() {
-  if (verbosity_ == 2) Print(console_, Stream::kOut, "%79s\r", "");
+  if (verbosity_ == platform::kVerbose) Print(console_, Stream::kOut, "%79s\r", "");
 }
 
 // Called for every chunk of a transfer, so the line is formatted on the stack and handed to
 // the console as it is: no allocation per call.
 void MyProgressCallback::OnProgress(std::uint64_t total, std::uint64_t done) {
-  if (verbosity_ != 2) return;
+  if (verbosity_ != platform::kVerbose) return;
   char line[64];  // "4294967295% of 18014398509481983 KB\r" is 37 characters
   int length;
   if (total != 0) {

@@ -12,9 +12,6 @@
 #include "platform/last_error.h"
 #include "platform/resources.h"
 
-using platform::Print;
-using platform::Stream;
-
 namespace {
 
 bool Fetch(const std::string& url, const std::string& path, int verbosity,
@@ -24,25 +21,23 @@ bool Fetch(const std::string& url, const std::string& path, int verbosity,
 }
 
 // Reports a failed download; the last error is read first and stays as it was.
-void ReportDownloadFailure(platform::Console& console) {
-  std::string reason = platform::LastErrorText();
-  Print(console, Stream::kErr, "Download failed: %s\n", reason.c_str());
+bool ReportDownloadFailure(platform::Reporter& report) {
+  return report.Fail("Download failed: %s\n", platform::LastErrorText().c_str());
 }
 
 // Takes the cache's copy of the file when the verified manifest lists its checksum; false (and
 // no copy left in the folder) when there is none or it does not pass.
 bool UseCachedCopy(const std::string& cache, const std::string& folder, const std::string& name,
-                   const std::string& manifest_url, int verbosity, platform::Console& console) {
+                   const std::string& manifest_url, platform::Reporter& report) {
   const std::string path = folder + "/" + name;
   if (!platform::LinkOrCopy(cache + "/" + name, path)) return false;
-  if (verbosity != 0) {
-    Print(console, Stream::kOut, "Found a copy in the cache %s, checking it...\n", cache.c_str());
-  }
-  ChecksumResult result = CheckAgainstManifest(folder, name, manifest_url, verbosity, console);
+  report.Say("Found a copy in the cache %s, checking it...\n", cache.c_str());
+  ChecksumResult result =
+      CheckAgainstManifest(folder, name, manifest_url, report.verbosity(), report.console());
   if (result == ChecksumResult::kMatch) return true;
   platform::DeleteFile(path);
-  if (result == ChecksumResult::kMismatch && verbosity != 0) {
-    Print(console, Stream::kOut, "The cached copy does not match its manifest; downloading...\n");
+  if (result == ChecksumResult::kMismatch) {
+    report.Say("The cached copy does not match its manifest; downloading...\n");
   }
   return false;
 }
@@ -50,11 +45,10 @@ bool UseCachedCopy(const std::string& cache, const std::string& folder, const st
 // Keeps a link or copy of the verified file in the cache for the next run. A cache that cannot
 // take it costs only the saving.
 void KeepInCache(const std::string& cache, const std::string& folder, const std::string& name,
-                 platform::Console& console) {
+                 platform::Reporter& report) {
   if (platform::ReplaceWithLinkOrCopy(folder + "/" + name, cache + "/" + name)) return;
-  std::string reason = platform::LastErrorText();
-  Print(console, Stream::kErr, "Could not keep a copy in the cache %s: %s\n", cache.c_str(),
-        reason.c_str());
+  report.Fail("Could not keep a copy in the cache %s: %s\n", cache.c_str(),
+              platform::LastErrorText().c_str());
 }
 
 struct FileCloser {
@@ -89,26 +83,21 @@ bool DownloadAndVerify(const std::string& base_url, const std::optional<std::str
   std::string manifest_url = manifest_name ? base_url + "/" + EncodeUrlName(*manifest_name) : "";
   std::string name = file_name.value_or("");
   const bool cached = cache_folder && manifest_name && file_name;
-  if (cached && UseCachedCopy(*cache_folder, folder, name, manifest_url, verbosity, console)) {
-    if (verbosity != 0) Print(console, Stream::kOut, "Integrity successfully verified.\n");
+  platform::Reporter report(console, verbosity);
+  if (cached && UseCachedCopy(*cache_folder, folder, name, manifest_url, report)) {
+    report.Say("Integrity successfully verified.\n");
     return true;
   }
-  if (!Fetch(url, path, verbosity, console)) {
-    ReportDownloadFailure(console);
-    return false;
-  }
+  if (!Fetch(url, path, verbosity, console)) return ReportDownloadFailure(report);
   if (!manifest_name) return true;
 
   if (!VerifyDownloadedFile(folder, name, manifest_url, verbosity, console)) {
-    if (verbosity != 0) Print(console, Stream::kOut, "Retrying the download...\n");
-    if (!Fetch(url, path, verbosity, console)) {
-      ReportDownloadFailure(console);
-      return false;
-    }
+    report.Say("Retrying the download...\n");
+    if (!Fetch(url, path, verbosity, console)) return ReportDownloadFailure(report);
     if (!VerifyDownloadedFile(folder, name, manifest_url, verbosity, console)) return false;
   }
-  if (verbosity != 0) Print(console, Stream::kOut, "Integrity successfully verified.\n");
-  if (cached) KeepInCache(*cache_folder, folder, name, console);
+  report.Say("Integrity successfully verified.\n");
+  if (cached) KeepInCache(*cache_folder, folder, name, report);
   return true;
 }
 

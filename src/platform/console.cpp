@@ -39,4 +39,22 @@ void Print(Console& console, Stream stream, const char* format, ...) {
   console.Write(stream, text);
 }
 
+void Reporter::Say(const char* format, ...) {
+  if (verbosity_ == kQuiet) return;
+  std::va_list args;
+  va_start(args, format);
+  std::string text = FormatTextV(format, args);
+  va_end(args);
+  console_.Write(Stream::kOut, text);
+}
+
+bool Reporter::Fail(const char* format, ...) {
+  std::va_list args;
+  va_start(args, format);
+  std::string text = FormatTextV(format, args);
+  va_end(args);
+  console_.Write(Stream::kErr, text);
+  return false;
+}
+
 }  // namespace platform

@@ -38,4 +38,30 @@ class MemoryConsole : public Console {
 void Print(Console& console, Stream stream, const char* format, ...)
     __attribute__((format(printf, 3, 4)));
 
+// How much a run tells on standard output: nothing, one line per step, or also progress lines
+// (and the ISO program's own output).
+inline constexpr int kQuiet = 0;
+inline constexpr int kNormal = 1;
+inline constexpr int kVerbose = 2;
+
+// What a run tells the user: step lines on standard output unless quiet, failures on standard
+// error at every level. The formats are printf's, checked by the compiler.
+class Reporter {
+ public:
+  Reporter(Console& console, int verbosity) : console_(console), verbosity_(verbosity) {}
+
+  // A step line, unless quiet.
+  void Say(const char* format, ...) __attribute__((format(printf, 2, 3)));
+  // A failure line; false, for the failure's return.
+  bool Fail(const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+  bool verbose() const { return verbosity_ == kVerbose; }
+  int verbosity() const { return verbosity_; }
+  Console& console() const { return console_; }
+
+ private:
+  Console& console_;
+  int verbosity_;
+};
+
 }  // namespace platform
