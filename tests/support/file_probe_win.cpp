@@ -9,6 +9,9 @@
 #include <vector>
 
 #include "platform/windows_win.h"
+// After windows.h, whose types it uses.
+#include <aclapi.h>
+
 #include "support/file_probe.h"
 #include "support/wine_host_win.h"
 
@@ -117,6 +120,31 @@ namespace testing_support {
 
 bool UnderWine() {
   return ::GetProcAddress(::GetModuleHandleW(L"ntdll"), "wine_get_version") != nullptr;
+}
+
+bool LetOthersWrite(const std::filesystem::path& path) {
+  PACL old_list = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (::GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                              nullptr, &old_list, nullptr, &descriptor) != ERROR_SUCCESS) {
+    return false;
+  }
+  BYTE everyone[SECURITY_MAX_SID_SIZE];
+  DWORD size = sizeof everyone;
+  EXPLICIT_ACCESS_W entry{};
+  entry.grfAccessPermissions = FILE_GENERIC_WRITE;
+  entry.grfAccessMode = GRANT_ACCESS;
+  entry.Trustee.TrusteeForm = TRUSTEE_IS_SID;
+  entry.Trustee.ptstrName = reinterpret_cast<LPWSTR>(everyone);
+  PACL new_list = nullptr;
+  const bool done = ::CreateWellKnownSid(WinWorldSid, nullptr, everyone, &size) &&
+                    ::SetEntriesInAclW(1, &entry, old_list, &new_list) == ERROR_SUCCESS &&
+                    ::SetNamedSecurityInfoW(const_cast<wchar_t*>(path.c_str()), SE_FILE_OBJECT,
+                                            DACL_SECURITY_INFORMATION, nullptr, nullptr, new_list,
+                                            nullptr) == ERROR_SUCCESS;
+  ::LocalFree(new_list);
+  ::LocalFree(descriptor);
+  return done;
 }
 
 bool GiveToAnotherUser(const std::filesystem::path& path) {
