@@ -36,10 +36,11 @@ stop_server() {
     server_pid=
   fi
 }
+other=
 cleanup() {
   stop_server
   "$wineserver" -k 2>/dev/null || true
-  rm -rf -- "$work"
+  rm -rf -- "$work" ${other:+"$other"}
 }
 trap cleanup EXIT
 
@@ -167,7 +168,7 @@ bash "$src/scripts/demo/sign-manifest.sh" "$build/pki" "$m/tools/orbe/1.1/Kavero
 serve "$m"
 run_orbec "$work/fail.iso"
 check "no image program: status 1" test "$status" -eq 1
-check "no image program: message" grep -q '^Failed to launch mkisofs: ' "$work/err.txt"
+check "no image program: message" cmp -s "$work/err.txt" <(crlf_text "Failed to launch mkisofs: File not found.")
 check "no image program: nothing left" nothing_left
 
 # 4. No identity archive on the server: said so, and the image is made without one.
@@ -227,6 +228,32 @@ check "Ctrl+C: ends with the Ctrl+C status (0xC000013A, seen as 58)" test "$stat
 check "Ctrl+C: the linked folder survives" test "$(cat "$work/outside/file")" = keep
 check "Ctrl+C: nothing but the links is left" only_link_left '*link2'
 check "Ctrl+C: no output file" test ! -e "$work/int.iso"
+
+# 8. A system text ends its line with one CRLF, and inside a sentence leaves it on one line
+# (wine's text for a missing file is "File not found.").
+rm -rf "${temp:?}"/* "${temp:?}"/.[!.]*
+serve "$mirror"
+ORBEC_STANDIN_EXIT=0 run_orbec "$work/fail.iso" -u
+check "no isohybrid: status 1" test "$status" -eq 1
+check "no isohybrid: one line, one CRLF" cmp -s "$work/err.txt" \
+  <(crlf_text "Failed to launch isohybrid: File not found. (it comes with the package syslinux-utils)")
+
+# 9. Ctrl+C while the image is copied to another file system (the output in /dev/shm, a tmpfs):
+# the partial copy beside the output goes too.
+other=$(mktemp -d /dev/shm/orbec-wine-e2e.XXXXXX)
+status=0
+ORBEC_STANDIN_IMAGE_MIB=512 "$src/scripts/wine-run.sh" "$exe" "$other/big.iso" \
+  >"$work/out.txt" 2>"$work/err.txt" &
+pid=$!
+for _ in $(seq 6000); do
+  compgen -G "$other/.big.iso.*" >/dev/null && break
+  sleep 0.01
+done
+kill -INT "$pid"
+wait "$pid" || status=$?
+check "Ctrl+C during the copy: status 58" test "$status" -eq 58
+check "Ctrl+C during the copy: neither a partial copy nor an output file" test -z "$(ls -A "$other")"
+check "Ctrl+C during the copy: nothing left" nothing_left
 
 echo "wine end to end: $passes passed, $failures failed"
 [ "$failures" -eq 0 ]

@@ -3,10 +3,10 @@
 
 #include <string>
 
+#include "platform/file_entry_win.h"
 #include "platform/file_ops.h"
 #include "platform/last_error.h"
 #include "platform/paths.h"
-#include "platform/windows_win.h"
 #include "support/file_probe.h"
 #include "support/temp_dir.h"
 // After windows.h, whose types it uses.
@@ -24,19 +24,11 @@ TEST(MakePrivateDirectory, OnlyTheUserTheSystemAndTheAdministratorsAreOnTheAcces
                                     &descriptor),
             0u);
   ASSERT_NE(list, nullptr) << "no access list lets everybody in";
-  BYTE user[256];
-  DWORD size = sizeof user;
-  UniqueHandle token;
-  HANDLE raw = nullptr;
-  ASSERT_TRUE(::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &raw));
-  token.Reset(raw);
-  ASSERT_TRUE(::GetTokenInformation(token.get(), TokenUser, user, size, &size));
-  const PSID user_sid = reinterpret_cast<TOKEN_USER*>(user)->User.Sid;
   for (DWORD i = 0; i < list->AceCount; ++i) {
     ACCESS_ALLOWED_ACE* entry = nullptr;
     ASSERT_TRUE(::GetAce(list, i, reinterpret_cast<void**>(&entry)));
     const PSID sid = &entry->SidStart;
-    EXPECT_TRUE(::EqualSid(sid, user_sid) || ::IsWellKnownSid(sid, WinLocalSystemSid) ||
+    EXPECT_TRUE(IsOwnSid(sid) || ::IsWellKnownSid(sid, WinLocalSystemSid) ||
                 ::IsWellKnownSid(sid, WinBuiltinAdministratorsSid))
         << "entry " << i;
   }

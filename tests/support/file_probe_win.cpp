@@ -11,6 +11,7 @@
 #include "platform/windows_win.h"
 // After windows.h, whose types it uses.
 #include <aclapi.h>
+#include <sddl.h>
 
 #include "support/file_probe.h"
 #include "support/wine_host_win.h"
@@ -123,26 +124,15 @@ bool UnderWine() {
 }
 
 bool LetOthersWrite(const std::filesystem::path& path) {
-  PACL old_list = nullptr;
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (::GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
-                              nullptr, &old_list, nullptr, &descriptor) != ERROR_SUCCESS) {
-    return false;
-  }
-  BYTE everyone[SECURITY_MAX_SID_SIZE];
-  DWORD size = sizeof everyone;
-  EXPLICIT_ACCESS_W entry{};
-  entry.grfAccessPermissions = FILE_GENERIC_WRITE;
-  entry.grfAccessMode = GRANT_ACCESS;
-  entry.Trustee.TrusteeForm = TRUSTEE_IS_SID;
-  entry.Trustee.ptstrName = reinterpret_cast<LPWSTR>(everyone);
-  PACL new_list = nullptr;
-  const bool done = ::CreateWellKnownSid(WinWorldSid, nullptr, everyone, &size) &&
-                    ::SetEntriesInAclW(1, &entry, old_list, &new_list) == ERROR_SUCCESS &&
+  PSECURITY_DESCRIPTOR descriptor = nullptr;  // Everyone may do anything
+  BOOL present = FALSE, defaulted = FALSE;
+  PACL list = nullptr;
+  const bool done = ::ConvertStringSecurityDescriptorToSecurityDescriptorW(
+                        L"D:(A;;FA;;;WD)", SDDL_REVISION_1, &descriptor, nullptr) &&
+                    ::GetSecurityDescriptorDacl(descriptor, &present, &list, &defaulted) &&
                     ::SetNamedSecurityInfoW(const_cast<wchar_t*>(path.c_str()), SE_FILE_OBJECT,
-                                            DACL_SECURITY_INFORMATION, nullptr, nullptr, new_list,
+                                            DACL_SECURITY_INFORMATION, nullptr, nullptr, list,
                                             nullptr) == ERROR_SUCCESS;
-  ::LocalFree(new_list);
   ::LocalFree(descriptor);
   return done;
 }
