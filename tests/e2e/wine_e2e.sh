@@ -233,7 +233,7 @@ check "Ctrl+C: no output file" test ! -e "$work/int.iso"
 # (wine's text for a missing file is "File not found.").
 rm -rf "${temp:?}"/* "${temp:?}"/.[!.]*
 serve "$mirror"
-ORBEC_STANDIN_EXIT=0 run_orbec "$work/fail.iso" -u
+run_orbec "$work/fail.iso" -u
 check "no isohybrid: status 1" test "$status" -eq 1
 check "no isohybrid: one line, one CRLF" cmp -s "$work/err.txt" \
   <(crlf_text "Failed to launch isohybrid: File not found. (it comes with the package syslinux-utils)")

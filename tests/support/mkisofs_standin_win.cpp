@@ -5,7 +5,7 @@
 // current folder, as the lines "command line: <text>" and "current folder: <path>" in UTF-8,
 // to the file named by ORBEC_STANDIN_RECORD (by default "mkisofs.record" beside itself). When
 // ORBEC_STANDIN_EXIT is set it ends with that code. When ORBEC_STANDIN_IMAGE_MIB is set it writes
-// an image of that many MiB of zeros itself (a large image for slow moves). Otherwise it has the
+// an image of that many MiB itself (a large image for slow moves). Otherwise it has the
 // host's ISO program write the image: under wine that is xorriso on the Linux side, given the same
 // arguments after "-as mkisofs". A Linux program started from a Windows one runs detached (no wait,
 // no exit code, no pipe), so the shell that runs it writes the exit code into a file, which the
@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <cwchar>
 #include <string>
 #include <vector>
@@ -155,12 +156,15 @@ int RunHostIsoProgram(const std::vector<std::string>& arguments, bool verbose) {
   return code;
 }
 
-// Writes `mebibytes` MiB of zeros to the file that follows "-o"; the exit code.
+// Writes an image of `mebibytes` MiB to the file that follows "-o": zeros, but for the
+// identifier of an ISO 9660 volume descriptor where an image has it (and at that place in every
+// further MiB). The exit code.
 int WriteZeroImage(const std::vector<std::string>& arguments, unsigned long mebibytes) {
   auto output = std::find(arguments.begin(), arguments.end(), "-o");
   if (output == arguments.end() || ++output == arguments.end()) return kNoHostProgram;
   std::FILE* file = _wfopen(platform::Widen(*output).c_str(), L"wb");
-  const std::vector<char> zeros(1 << 20);
+  std::vector<char> zeros(1 << 20);
+  std::memcpy(zeros.data() + 16 * 2048 + 1, "CD001", 5);
   while (file != nullptr && mebibytes > 0 && std::fwrite(zeros.data(), zeros.size(), 1, file) == 1)
     --mebibytes;
   return file != nullptr && std::fclose(file) == 0 && mebibytes == 0 ? 0 : kNoHostProgram;
