@@ -159,7 +159,7 @@ int RunHostIsoProgram(const std::vector<std::string>& arguments, bool verbose) {
 // Writes an image of `mebibytes` MiB to the file that follows "-o": zeros, but for the
 // identifier of an ISO 9660 volume descriptor where an image has it (and at that place in every
 // further MiB). The exit code.
-int WriteZeroImage(const std::vector<std::string>& arguments, unsigned long mebibytes) {
+int WriteLargeImage(const std::vector<std::string>& arguments, unsigned long mebibytes) {
   auto output = std::find(arguments.begin(), arguments.end(), "-o");
   if (output == arguments.end() || ++output == arguments.end()) return kNoHostProgram;
   std::FILE* file = _wfopen(platform::Widen(*output).c_str(), L"wb");
@@ -191,7 +191,7 @@ int main() {
   const std::vector<std::string> arguments = OwnArguments();
   const std::wstring image_size = Environment(L"ORBEC_STANDIN_IMAGE_MIB");
   if (!image_size.empty()) {
-    return WriteZeroImage(arguments, std::wcstoul(image_size.c_str(), nullptr, 10));
+    return WriteLargeImage(arguments, std::wcstoul(image_size.c_str(), nullptr, 10));
   }
   bool verbose = false;
   for (const std::string& argument : arguments) verbose = verbose || argument == "-v";
