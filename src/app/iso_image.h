@@ -8,8 +8,14 @@
 #include "platform/console.h"
 
 // The ISO program's arguments after its name: Joliet, Rock Ridge, isolinux no-emulation boot,
+// with uefi also a second no-emulation boot entry for UEFI firmware (slax/boot/efiboot.img),
 // the image "orbe.iso" in the work folder, the label as application and volume id.
-std::vector<std::string> IsoProgramArguments(const std::string& label, int verbosity);
+std::vector<std::string> IsoProgramArguments(const std::string& label, int verbosity,
+                                             bool uefi);
+
+// Whether the unpacked distribution carries a UEFI boot image: a regular file (not a link or a
+// folder) slax/boot/efiboot.img.
+bool HasUefiBootImage(const std::string& work_folder);
 
 struct IsoImageOptions {
   bool hybrid = false;  // isohybrid on the image: it then boots from a USB drive too

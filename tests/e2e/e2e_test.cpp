@@ -244,6 +244,62 @@ TEST_F(EndToEnd, AHybridImageFailsClearlyWithoutWhatItNeeds) {
   EXPECT_FALSE(fs::exists(dir_.path() / "run/new.iso"));
 }
 
+// A distribution that carries slax/boot/efiboot.img gets a second boot entry for UEFI
+// firmware; with -u the image also gets the partition through which UEFI starts a USB drive.
+// A folder of that name is no boot image, and a program that leaves the entry out fails the run.
+TEST_F(EndToEnd, AUefiBootImageGetsItsOwnBootEntry) {
+  fs::create_directories(mirror_ / "other");
+  const std::string uefi_tar =
+      testing_support::TarBuilder()
+          .AddDirectory("slax/")
+          .AddDirectory("slax/boot/")
+          .AddFile("slax/boot/isolinux.bin", ReadFileBytes("/usr/lib/ISOLINUX/isolinux.bin"))
+          .AddFile("slax/boot/efiboot.img", std::string(64 * 1024, 'F'))
+          .AddEnd()
+          .Bytes();
+  WriteFileBytes(mirror_ / "other/uefi.tar", uefi_tar);
+  const std::string url = server_->url() + "/other/uefi.tar";
+  RunResult run = Run({"-q", "-u", "-d", url, "out.iso"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  auto facts = InspectIso(Output());
+  ASSERT_TRUE(facts);
+  EXPECT_NE(facts->el_torito.find("-b '/slax/boot/isolinux.bin'"), std::string::npos);
+  EXPECT_NE(facts->el_torito.find("-eltorito-alt-boot"), std::string::npos) << facts->el_torito;
+  EXPECT_NE(facts->el_torito.find("-e '/slax/boot/efiboot.img'"), std::string::npos);
+  const std::string image = ReadFileBytes(Output());
+  EXPECT_EQ(static_cast<unsigned char>(image[446 + 16 + 4]), 0xef) << "no EFI partition";
+
+  const std::string folder_tar =
+      testing_support::TarBuilder()
+          .AddDirectory("slax/")
+          .AddDirectory("slax/boot/")
+          .AddFile("slax/boot/isolinux.bin", ReadFileBytes("/usr/lib/ISOLINUX/isolinux.bin"))
+          .AddDirectory("slax/boot/efiboot.img/")
+          .AddEnd()
+          .Bytes();
+  WriteFileBytes(mirror_ / "other/folder.tar", folder_tar);
+  RunResult folder = Run({"-q", "-d", server_->url() + "/other/folder.tar", "out.iso"});
+  ASSERT_EQ(folder.status, 0) << folder.err;
+  facts = InspectIso(Output());
+  ASSERT_TRUE(facts);
+  EXPECT_EQ(facts->el_torito.find("-eltorito-alt-boot"), std::string::npos) << facts->el_torito;
+
+  fs::path bin = dir_.path() / "bin";
+  fs::create_directories(bin);
+  WriteFileBytes(bin / "mkisofs",
+                 "#!/bin/bash\nargs=(\"$@\")\nfor i in \"${!args[@]}\"; do\n"
+                 "  [ \"${args[i]}\" = -eltorito-alt-boot ] && unset \"args[i]\" \"args[i+1]\" "
+                 "\"args[i+2]\" \"args[i+3]\"\ndone\nexec /usr/bin/xorriso -as mkisofs "
+                 "\"${args[@]}\"\n");
+  fs::permissions(bin / "mkisofs", fs::perms::owner_all);
+  RunResult bios_only = Run({"-q", "-d", url, "new.iso"}, {{"PATH", bin.string()}});
+  EXPECT_EQ(bios_only.status, 1);
+  EXPECT_EQ(bios_only.err,
+            "mkisofs wrote no UEFI boot entry for slax/boot/efiboot.img (xorriso and genisoimage "
+            "write one)\n");
+  EXPECT_FALSE(fs::exists(dir_.path() / "run/new.iso"));
+}
+
 // -c: a second run takes the distribution and the product from the cache after checking them
 // against their freshly downloaded manifests; a changed cache entry is never used.
 TEST_F(EndToEnd, ACacheOfVerifiedDownloadsSparesTheLargeDownloads) {
