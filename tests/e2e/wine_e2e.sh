@@ -5,7 +5,7 @@
 # network namespace of its own (tests/e2e/isolated.sh), with a wine prefix and a wineserver of
 # its own, so the mirror can take the port the build was configured with.
 #   wine_e2e.sh <source-dir> <windows-build-dir> [--boot]
-# --boot also boots the image built under wine in QEMU.
+# --boot also boots the image built under wine in QEMU (BIOS, UEFI, UEFI with Secure Boot).
 set -euo pipefail
 
 src=$(cd "$1" && pwd)
@@ -147,6 +147,10 @@ rm -f "$work/out-v.iso"
 if [ "$boot" = --boot ]; then
   check "the image built under wine boots to the demo marker" \
     "$src/scripts/demo/boot-test.sh" "$work/out.iso"
+  check "the image built under wine boots on UEFI" \
+    "$src/scripts/demo/boot-test.sh" --firmware uefi "$work/out.iso"
+  check "the image built under wine boots with Secure Boot enforced" \
+    "$src/scripts/demo/boot-test.sh" --firmware secure-boot --require-secure-boot "$work/out.iso"
 fi
 
 # 2. The stand-in exits 3.
