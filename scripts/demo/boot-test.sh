@@ -13,8 +13,8 @@
 # appears in that log; the demo system prints it only when the files and the label it checks
 # on its medium are the expected ones. It fails (exit 1, printing the end of the log) when
 # the system reports "ORBEC-DEMO-BOOT-FAILED", when QEMU stops, or when the time limit
-# (default 240 s) runs out first. It also fails as soon as shim reports that a loader's
-# signature did not verify (shim then waits for a key press). With --require-secure-boot it
+# (default 240 s) runs out first. It also fails as soon as the serial log shows a "Security
+# Violation": a loader's signature did not verify (shim then waits for a key press). With --require-secure-boot it
 # passes only when the booted system also reported "ORBEC-CHECK firmware UEFI secure-boot on". QEMU is always stopped and the log removed before the
 # script ends. The disk is opened in snapshot mode, so the image is never written.
 # ORBEC_BOOT_LOG=<file> keeps a copy of the serial log.
@@ -183,7 +183,7 @@ fi
 if [ "$secure_missing" -eq 1 ]; then
   reason="the system booted to the marker, but not with Secure Boot on"
 elif grep -qa "$violation" "$tmp/serial.log"; then
-  reason="shim refused a loader whose signature did not verify (Secure Boot) after about ${elapsed} s"
+  reason="Secure Boot refused a loader whose signature did not verify, after about ${elapsed} s"
 elif grep -qa "$fail_marker" "$tmp/serial.log"; then
   reason="the booted system's checks failed after about ${elapsed} s"
 elif kill -0 "$qemu_pid" 2>/dev/null; then
