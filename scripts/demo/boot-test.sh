@@ -9,14 +9,17 @@
 # partition, as isohybrid --uefi makes), with its serial port written to a log file. Its
 # firmware is SeaBIOS (bios, the default), OVMF (uefi), or OVMF on a q35 machine with SMM
 # enforcing Secure Boot with Microsoft's keys enrolled (secure-boot; Debian package ovmf);
-# each UEFI boot starts from a fresh copy of the firmware's variable store. The test passes (exit 0) as soon as the line "ORBEC-DEMO-BOOT-OK"
-# appears in that log; the demo system prints it only when the files and the label it checks
-# on its medium are the expected ones. It fails (exit 1, printing the end of the log) when
-# the system reports "ORBEC-DEMO-BOOT-FAILED", when QEMU stops, or when the time limit
-# (default 240 s) runs out first. It also fails as soon as the serial log shows a "Security
-# Violation": a loader's signature did not verify (shim then waits for a key press). With --require-secure-boot it
-# passes only when the booted system also reported "ORBEC-CHECK firmware UEFI secure-boot on". QEMU is always stopped and the log removed before the
-# script ends. The disk is opened in snapshot mode, so the image is never written.
+# each UEFI boot starts from a fresh copy of the firmware's variable store.
+#
+# The test passes (exit 0) as soon as the line "ORBEC-DEMO-BOOT-OK" appears in that log; the
+# demo system prints it only when the files and the label it checks on its medium are the
+# expected ones. With --require-secure-boot it passes only when the booted system also
+# reported "ORBEC-CHECK firmware UEFI secure-boot on". It fails (exit 1, printing the end of
+# the log) when the system reports "ORBEC-DEMO-BOOT-FAILED", when the log shows a "Security
+# Violation" (a loader's signature did not verify; shim then waits for a key press), when
+# QEMU stops, or when the time limit (default 240 s) runs out first. QEMU is always stopped
+# and the log removed before the script ends. The disk is opened in snapshot mode, so the
+# image is never written.
 # ORBEC_BOOT_LOG=<file> keeps a copy of the serial log.
 set -euo pipefail
 
