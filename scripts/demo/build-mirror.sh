@@ -4,8 +4,8 @@
 #
 # <out-dir> is laid out by URL path, so that a static web server with <out-dir> as its
 # document root serves what orbec requests:
-#   tools/orbe/1.1/KaveroLive-SLAX.tar            bootable live distribution (isolinux, shim
-#   tools/orbe/1.1/KaveroLive-SLAX_manifest.dat   and GRUB, a Debian kernel, a busybox initramfs)
+#   tools/orbe/1.1/KaveroLive-SLAX.tar            bootable live distribution (isolinux,
+#   tools/orbe/1.1/KaveroLive-SLAX_manifest.dat   shim and GRUB, Debian kernel, busybox initramfs)
 #   kavero/products/full/OEM/Lumo/current/unix/linux.intel.libc6.glibc.2.2.tar
 #   kavero/products/full/OEM/Lumo/current/unix/linux.intel.libc6.glibc.2.2.manifest
 #   kavero/products/full/OEM/Lumo/data/vdl.zip    virusDataVersion.txt holds <version>
@@ -30,9 +30,9 @@
 # image has one, ide_<version>.zip with the files this script served, and the volume label
 # with "ORBE <version>". It prints one "ORBEC-CHECK ..." line per check on the serial
 # console, a line "ORBEC-CHECK firmware BIOS" or "ORBEC-CHECK firmware UEFI secure-boot on"
-# (or "off", read from the firmware's SecureBoot variable), then "ORBEC-DEMO-BOOT-OK" when every check passed or "ORBEC-DEMO-BOOT-FAILED"
-# when one did not, and powers off; scripts/demo/boot-test.sh looks for these lines. The
-# expected values are written into the initramfs here, inside the signed distribution: an
+# (or "off", read from the firmware's SecureBoot variable), then "ORBEC-DEMO-BOOT-OK" when
+# every check passed or "ORBEC-DEMO-BOOT-FAILED" when one did not, and powers off;
+# scripts/demo/boot-test.sh looks for these lines. The expected values are written into the initramfs here, inside the signed distribution: an
 # isolinux boot takes its kernel command line from the image under test, so nothing outside
 # the image could hand them in there, and the image cannot vouch for itself.
 #
@@ -40,11 +40,12 @@
 # machine, SCSI CD and disk, ISO 9660, efivarfs, and what they depend on) are taken out of
 # Debian's linux-image package (apt-get download + dpkg-deb, never installed) and kept in the
 # cache folder $ORBEC_DEMO_CACHE (default ${XDG_CACHE_HOME:-~/.cache}/orbec-demo), as are the
-# shim and GRUB files out of shim-signed and grub-efi-amd64-signed. ORBEC_DEMO_KERNEL=<vmlinuz> uses a given kernel
-# instead, with ORBEC_DEMO_MODULES=<tar> holding its modules as lib/modules/<release>/...
-# unless the kernel has those drivers built in. isolinux, syslinux-common and busybox-static
-# must be installed, and mtools and dosfstools (mkfs.fat) to build the FAT image. ORBEC_DEMO_WIN_MKISOFS=<exe> puts that program into the distribution as
-# slax/tools/WIN/mkisofs.exe, for a Windows build of orbec.
+# shim and GRUB files out of shim-signed and grub-efi-amd64-signed.
+# ORBEC_DEMO_KERNEL=<vmlinuz> uses a given kernel instead, with ORBEC_DEMO_MODULES=<tar>
+# holding its modules as lib/modules/<release>/... unless the kernel has those drivers built
+# in. isolinux, syslinux-common and busybox-static must be installed, and mtools and
+# dosfstools (mkfs.fat) to build the FAT image. ORBEC_DEMO_WIN_MKISOFS=<exe> puts that program
+# into the distribution as slax/tools/WIN/mkisofs.exe, for a Windows build of orbec.
 set -euo pipefail
 
 readonly marker=ORBEC-DEMO-BOOT-OK
