@@ -128,7 +128,7 @@ expected=$(crlf_text "Orbec Bootable Anti-Virus CD Builder v1.1.6" \
   "Creating the ISO image: $work/out.iso..." "ISO image successfully created")
 check "good run exits 0" test "$status" -eq 0
 check "good run prints the step lines with CRLF" test "$(cat "$work/out.txt")" = "$expected"
-cmdline="\"slax/tools/WIN/mkisofs.exe\" -quiet -J -R -D -no-emul-boot -boot-info-table -boot-load-size 4 -b \"slax/boot/isolinux.bin\" -c \"slax/boot/isolinux.boot\" -o \"orbe.iso\" -A \"ORBE $version\" -V \"ORBE $version\" ."
+cmdline="\"slax/tools/WIN/mkisofs.exe\" -quiet -J -R -D -no-emul-boot -boot-info-table -boot-load-size 4 -b \"slax/boot/isolinux.bin\" -c \"slax/boot/isolinux.boot\" -eltorito-alt-boot -e \"slax/boot/efiboot.img\" -no-emul-boot -o \"orbe.iso\" -A \"ORBE $version\" -V \"ORBE $version\" ."
 check "the stand-in got the exact command line" grep -qxF "command line: $cmdline" "$work/standin.txt"
 workdir_win="Z:${temp//\//\\}\\KaveroBootableAvTempFolder"
 check "the stand-in ran in the work folder" grep -qixF "current folder: $workdir_win" "$work/standin.txt"
