@@ -182,9 +182,11 @@ bool BuildImage(const std::string& output, const std::optional<std::string>& dis
     return false;
   }
   run.Say("Creating the ISO image: %s...\n", output.c_str());
+  IsoImageOptions iso;
+  iso.hybrid = options.hybrid;
+  iso.verified_distribution = !distribution_url;
   if (!ops.CreateIsoImage(work.path(), full_output,
-                          platform::FormatText("ORBE %s", version.c_str()), verbosity,
-                          options.hybrid)) {
+                          platform::FormatText("ORBE %s", version.c_str()), verbosity, iso)) {
     return false;
   }
   new_output.Keep();

@@ -76,8 +76,9 @@ bool RealPipelineOps::DownloadAndVerify(const DownloadRequest& request, int verb
 }
 
 bool RealPipelineOps::CreateIsoImage(const std::string& work_folder, const std::string& output,
-                                     const std::string& label, int verbosity, bool hybrid) {
-  return ::CreateIsoImage(work_folder, output, label, verbosity, hybrid, console_);
+                                     const std::string& label, int verbosity,
+                                     const IsoImageOptions& options) {
+  return ::CreateIsoImage(work_folder, output, label, verbosity, options, console_);
 }
 
 bool RealPipelineOps::UntarArchive(const std::string& archive, const std::string& destination,

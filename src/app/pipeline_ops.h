@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "app/iso_image.h"
 #include "download/progress.h"
 #include "platform/console.h"
 #include "platform/folder_lock.h"
@@ -57,7 +58,8 @@ class PipelineOps {
   // These print their own failure messages.
   virtual bool DownloadAndVerify(const DownloadRequest& request, int verbosity) = 0;
   virtual bool CreateIsoImage(const std::string& work_folder, const std::string& output,
-                              const std::string& label, int verbosity, bool hybrid) = 0;
+                              const std::string& label, int verbosity,
+                              const IsoImageOptions& options) = 0;
 
   // Failure leaves the reason in errno; nothing printed.
   virtual bool UntarArchive(const std::string& archive, const std::string& destination,
@@ -83,7 +85,8 @@ class RealPipelineOps : public PipelineOps {
   void RemoveNewOutputFile(const std::string& path) override;
   bool DownloadAndVerify(const DownloadRequest& request, int verbosity) override;
   bool CreateIsoImage(const std::string& work_folder, const std::string& output,
-                      const std::string& label, int verbosity, bool hybrid) override;
+                      const std::string& label, int verbosity,
+                      const IsoImageOptions& options) override;
   bool UntarArchive(const std::string& archive, const std::string& destination,
                     IFileProgressCallback* progress) override;
   void DeleteFile(const std::string& path) override;

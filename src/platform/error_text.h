@@ -35,6 +35,8 @@ inline constexpr std::uint32_t kErrorFolderOthersMayWrite = 0x20000004;
 // The system's own code for a path that names something other than a folder (ENOTDIR on
 // Linux, ERROR_DIRECTORY on Windows).
 extern const std::uint32_t kErrorNotAFolder;
+// The system's own code for a missing file (ENOENT, ERROR_FILE_NOT_FOUND).
+extern const std::uint32_t kErrorFileNotFound;
 
 // The text for a code: fixed texts for 0, 12002, 12028, 12029 and the platform layer's own
 // codes; otherwise the platform's message text, or "Error 0x%08x" for a code without one.

@@ -6,6 +6,7 @@
 
 namespace platform {
 
+const std::uint32_t kErrorFileNotFound = ENOENT;
 const std::uint32_t kErrorNotAFolder = ENOTDIR;
 
 namespace {

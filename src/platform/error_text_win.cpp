@@ -3,6 +3,7 @@
 
 namespace platform {
 
+const std::uint32_t kErrorFileNotFound = ERROR_FILE_NOT_FOUND;
 const std::uint32_t kErrorNotAFolder = ERROR_DIRECTORY;
 
 std::optional<std::string> SystemErrorText(std::uint32_t code) {

@@ -24,6 +24,10 @@ bool RunProcess(const std::string& program, const std::vector<std::string>& argu
 // argument 0 included.
 bool RunProcessWithCommandLine(const std::string& program, const std::string& command_line,
                                const std::string& cwd, int& exit_code);
+
+// The full path of the file `name` in the folder of the running program's own file, when a
+// file (not a folder) of that name is there.
+std::optional<std::string> ProgramBesideTool(const std::string& name);
 #endif
 
 }  // namespace platform

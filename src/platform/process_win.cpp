@@ -119,6 +119,18 @@ bool RunProcess(const std::string& program, const std::vector<std::string>& argu
   return Run(Widen(program), command_line, cwd, exit_code);
 }
 
+std::optional<std::string> ProgramBesideTool(const std::string& name) {
+  std::wstring own(32768, L'\0');
+  const DWORD length = ::GetModuleFileNameW(nullptr, own.data(), static_cast<DWORD>(own.size()));
+  if (length == 0 || length >= own.size()) return std::nullopt;
+  own.resize(length);
+  const std::size_t separator = own.find_last_of(L"\\/");
+  if (separator == std::wstring::npos) return std::nullopt;
+  const std::wstring path = own.substr(0, separator + 1) + Widen(name);
+  if (!IsProgramFile(path)) return std::nullopt;
+  return Narrow(path);
+}
+
 bool RunProcessWithCommandLine(const std::string& program, const std::string& command_line,
                                const std::string& cwd, int& exit_code) {
   return Run(Widen(program), Widen(command_line), cwd, exit_code);

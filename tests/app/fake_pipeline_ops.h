@@ -50,9 +50,10 @@ class FakePipelineOps : public PipelineOps {
                 (request.cache_folder ? " cached in " + *request.cache_folder : ""));
   }
   bool CreateIsoImage(const std::string& work, const std::string& output, const std::string& label,
-                      int verbosity, bool hybrid) override {
+                      int verbosity, const IsoImageOptions& options) override {
     return Step("iso " + work + " " + output + " [" + label + "] " + std::to_string(verbosity) +
-                (hybrid ? " hybrid" : ""));
+                (options.hybrid ? " hybrid" : "") +
+                (options.verified_distribution ? "" : " unverified"));
   }
   bool UntarArchive(const std::string& archive, const std::string& destination,
                     IFileProgressCallback* progress) override {

@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <tuple>
 
+#include "app/iso_image.h"
 #include "deployment.h"
 #include "fake_pipeline_ops.h"
 #include "platform/error_text.h"
@@ -130,6 +132,10 @@ TEST_F(PipelineTest, AGivenDistributionUrlIsFetchedWholeWithoutManifest) {
   EXPECT_EQ(dist.remote_name, std::nullopt);
   EXPECT_EQ(dist.manifest_name, std::nullopt);
   EXPECT_EQ(dist.file_name, "KaveroLive-SLAX.tar");
+  EXPECT_NE(std::find(ops_.calls.begin(), ops_.calls.end(),
+                      "iso " + kWork + " /full/out.iso [ORBE 2026.12.07] 1 unverified"),
+            ops_.calls.end())
+      << "no program of an unverified distribution may run";
   EXPECT_EQ(console_.out.rfind(
                 "Downloading Linux distribution from ftp://host/some/other-name.tar...\n", 0),
             0u);
@@ -258,6 +264,28 @@ TEST_F(PipelineTest, AnUnsafeVersionIsRefused) {
     EXPECT_TRUE(BuildImage("out.iso", std::nullopt, 1, ops, console)) << version;
     EXPECT_EQ(ops.calls[ops.calls.size() - 3],
               "iso " + kWork + " /full/out.iso [ORBE " + version + "] 1");
+  }
+}
+
+// The ISO program's arguments: today's list for a distribution without a UEFI boot image, and
+// the same list with the UEFI entry after the BIOS one.
+TEST(IsoProgramArgumentsTest, PinnedForBiosAndForBiosWithUefi) {
+  const std::string bios =
+      "-J -R -D -no-emul-boot -boot-info-table -boot-load-size 4 -b "
+      "slax/boot/isolinux.bin -c slax/boot/isolinux.boot";
+  const std::string tail = " -o orbe.iso -A ORBE 1 -V ORBE 1 .";
+  const std::tuple<int, bool, std::string> cases[] = {
+      {1, false, "-quiet " + bios + tail},
+      {2, false, "-v " + bios + tail},
+      {1, true,
+       "-quiet " + bios + " -eltorito-alt-boot -e slax/boot/efiboot.img -no-emul-boot" + tail},
+  };
+  for (const auto& [verbosity, uefi, expected] : cases) {
+    std::string joined;
+    for (const std::string& argument : IsoProgramArguments("ORBE 1", verbosity, uefi)) {
+      joined += (joined.empty() ? "" : " ") + argument;
+    }
+    EXPECT_EQ(joined, expected);
   }
 }
 

@@ -171,14 +171,31 @@ TEST_F(EndToEnd, AVirusDataArchiveWithoutVersionFails) {
   EXPECT_EQ(run.out.find("Downloading latest identities"), std::string::npos);
 }
 
+// The ISO program fails, or ends well without writing an image: the run fails, and no output
+// file is left.
 TEST_F(EndToEnd, IsoProgramFailures) {
   fs::path bin = dir_.path() / "bin";
   fs::create_directories(bin);
-  WriteFileBytes(bin / "mkisofs", "#!/bin/sh\nexit 3\n");
-  fs::permissions(bin / "mkisofs", fs::perms::owner_all);
-  RunResult failed = Run({"-q", "out.iso"}, {{"PATH", bin.string()}});
-  EXPECT_EQ(failed.status, 1);
-  EXPECT_EQ(failed.err, "mkisofs failed with exit code 3\n");
+  const std::string descriptor = "printf CD001 | dd of=orbe.iso bs=1 seek=32769 conv=notrunc";
+  const std::pair<std::string, std::string> cases[] = {
+      {"exit 3", "mkisofs failed with exit code 3\n"},
+      {"printf '12 bytes only' > orbe.iso",
+       "mkisofs did not write an ISO 9660 image: the file has no ISO 9660 volume descriptor\n"},
+      {"truncate -s 64K orbe.iso",
+       "mkisofs did not write an ISO 9660 image: the file has no ISO 9660 volume descriptor\n"},
+      {"truncate -s 40001 orbe.iso && " + descriptor,
+       "mkisofs did not write an ISO 9660 image: its size is not a whole number of 2048-byte "
+       "sectors\n"},
+      {"true", "mkisofs did not write an ISO 9660 image: the program wrote no image file\n"},
+  };
+  for (const auto& [script, message] : cases) {
+    WriteFileBytes(bin / "mkisofs", "#!/bin/sh\n" + script + " 2>/dev/null\n");
+    fs::permissions(bin / "mkisofs", fs::perms::owner_all);
+    RunResult failed = Run({"-q", "new.iso"}, {{"PATH", bin.string() + ":/usr/bin:/bin"}});
+    EXPECT_EQ(failed.status, 1) << script;
+    EXPECT_EQ(failed.err, message) << script;
+    EXPECT_FALSE(fs::exists(dir_.path() / "run/new.iso")) << script;
+  }
 
   fs::remove(bin / "mkisofs");
   RunResult missing = Run({"-q", "out.iso"}, {{"PATH", bin.string()}});
@@ -224,6 +241,62 @@ TEST_F(EndToEnd, AHybridImageFailsClearlyWithoutWhatItNeeds) {
   EXPECT_EQ(ToolErrors(cd_only.err),
             "Cannot make the image boot from a USB drive: slax/boot/isolinux.bin has no hybrid "
             "signature (the isolinux.bin of the package isolinux has one)\n");
+  EXPECT_FALSE(fs::exists(dir_.path() / "run/new.iso"));
+}
+
+// A distribution that carries slax/boot/efiboot.img gets a second boot entry for UEFI
+// firmware; with -u the image also gets the partition through which UEFI starts a USB drive.
+// A folder of that name is no boot image, and a program that leaves the entry out fails the run.
+TEST_F(EndToEnd, AUefiBootImageGetsItsOwnBootEntry) {
+  fs::create_directories(mirror_ / "other");
+  const std::string uefi_tar =
+      testing_support::TarBuilder()
+          .AddDirectory("slax/")
+          .AddDirectory("slax/boot/")
+          .AddFile("slax/boot/isolinux.bin", ReadFileBytes("/usr/lib/ISOLINUX/isolinux.bin"))
+          .AddFile("slax/boot/efiboot.img", std::string(64 * 1024, 'F'))
+          .AddEnd()
+          .Bytes();
+  WriteFileBytes(mirror_ / "other/uefi.tar", uefi_tar);
+  const std::string url = server_->url() + "/other/uefi.tar";
+  RunResult run = Run({"-q", "-u", "-d", url, "out.iso"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  auto facts = InspectIso(Output());
+  ASSERT_TRUE(facts);
+  EXPECT_NE(facts->el_torito.find("-b '/slax/boot/isolinux.bin'"), std::string::npos);
+  EXPECT_NE(facts->el_torito.find("-eltorito-alt-boot"), std::string::npos) << facts->el_torito;
+  EXPECT_NE(facts->el_torito.find("-e '/slax/boot/efiboot.img'"), std::string::npos);
+  const std::string image = ReadFileBytes(Output());
+  EXPECT_EQ(static_cast<unsigned char>(image[446 + 16 + 4]), 0xef) << "no EFI partition";
+
+  const std::string folder_tar =
+      testing_support::TarBuilder()
+          .AddDirectory("slax/")
+          .AddDirectory("slax/boot/")
+          .AddFile("slax/boot/isolinux.bin", ReadFileBytes("/usr/lib/ISOLINUX/isolinux.bin"))
+          .AddDirectory("slax/boot/efiboot.img/")
+          .AddEnd()
+          .Bytes();
+  WriteFileBytes(mirror_ / "other/folder.tar", folder_tar);
+  RunResult folder = Run({"-q", "-d", server_->url() + "/other/folder.tar", "out.iso"});
+  ASSERT_EQ(folder.status, 0) << folder.err;
+  facts = InspectIso(Output());
+  ASSERT_TRUE(facts);
+  EXPECT_EQ(facts->el_torito.find("-eltorito-alt-boot"), std::string::npos) << facts->el_torito;
+
+  fs::path bin = dir_.path() / "bin";
+  fs::create_directories(bin);
+  WriteFileBytes(bin / "mkisofs",
+                 "#!/bin/bash\nargs=(\"$@\")\nfor i in \"${!args[@]}\"; do\n"
+                 "  [ \"${args[i]}\" = -eltorito-alt-boot ] && unset \"args[i]\" \"args[i+1]\" "
+                 "\"args[i+2]\" \"args[i+3]\"\ndone\nexec /usr/bin/xorriso -as mkisofs "
+                 "\"${args[@]}\"\n");
+  fs::permissions(bin / "mkisofs", fs::perms::owner_all);
+  RunResult bios_only = Run({"-q", "-d", url, "new.iso"}, {{"PATH", bin.string()}});
+  EXPECT_EQ(bios_only.status, 1);
+  EXPECT_EQ(bios_only.err,
+            "mkisofs wrote no UEFI boot entry for slax/boot/efiboot.img (xorriso and genisoimage "
+            "write one)\n");
   EXPECT_FALSE(fs::exists(dir_.path() / "run/new.iso"));
 }
 

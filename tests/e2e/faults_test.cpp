@@ -116,7 +116,9 @@ TEST_F(Trouble, AnInterruptedImageMoveLeavesNoCopy) {
   REQUIRE_MOUNT("out", std::size_t{1} << 30);
   fs::path bin = dir_.path() / "bin";
   fs::create_directories(bin);
-  WriteFileBytes(bin / "mkisofs", "#!/bin/sh\nexec /usr/bin/truncate -s 512M orbe.iso\n");
+  WriteFileBytes(bin / "mkisofs",
+                 "#!/bin/sh\n/usr/bin/truncate -s 512M orbe.iso\n"
+                 "printf CD001 | /bin/dd of=orbe.iso bs=1 seek=32769 conv=notrunc 2>/dev/null\n");
   fs::permissions(bin / "mkisofs", fs::perms::owner_all);
   fs::path output = dir_.path() / "out/out.iso";
   WriteFileBytes(output, "keep too");

@@ -5,7 +5,7 @@
 # network namespace of its own (tests/e2e/isolated.sh), with a wine prefix and a wineserver of
 # its own, so the mirror can take the port the build was configured with.
 #   wine_e2e.sh <source-dir> <windows-build-dir> [--boot]
-# --boot also boots the image built under wine in QEMU.
+# --boot also boots the image built under wine in QEMU (BIOS, UEFI, UEFI with Secure Boot).
 set -euo pipefail
 
 src=$(cd "$1" && pwd)
@@ -87,6 +87,7 @@ check() { # description command...
   else
     failures=$((failures + 1))
     echo "FAIL: $what"
+    sed 's/^/  the last run'"'"'s standard error: /' "$work/err.txt" 2>/dev/null | head -5 || true
   fi
 }
 
@@ -128,7 +129,7 @@ expected=$(crlf_text "Orbec Bootable Anti-Virus CD Builder v1.1.6" \
   "Creating the ISO image: $work/out.iso..." "ISO image successfully created")
 check "good run exits 0" test "$status" -eq 0
 check "good run prints the step lines with CRLF" test "$(cat "$work/out.txt")" = "$expected"
-cmdline="\"slax/tools/WIN/mkisofs.exe\" -quiet -J -R -D -no-emul-boot -boot-info-table -boot-load-size 4 -b \"slax/boot/isolinux.bin\" -c \"slax/boot/isolinux.boot\" -o \"orbe.iso\" -A \"ORBE $version\" -V \"ORBE $version\" ."
+cmdline="\"slax/tools/WIN/mkisofs.exe\" -quiet -J -R -D -no-emul-boot -boot-info-table -boot-load-size 4 -b \"slax/boot/isolinux.bin\" -c \"slax/boot/isolinux.boot\" -eltorito-alt-boot -e \"slax/boot/efiboot.img\" -no-emul-boot -o \"orbe.iso\" -A \"ORBE $version\" -V \"ORBE $version\" ."
 check "the stand-in got the exact command line" grep -qxF "command line: $cmdline" "$work/standin.txt"
 workdir_win="Z:${temp//\//\\}\\KaveroBootableAvTempFolder"
 check "the stand-in ran in the work folder" grep -qixF "current folder: $workdir_win" "$work/standin.txt"
@@ -147,6 +148,10 @@ rm -f "$work/out-v.iso"
 if [ "$boot" = --boot ]; then
   check "the image built under wine boots to the demo marker" \
     "$src/scripts/demo/boot-test.sh" "$work/out.iso"
+  check "the image built under wine boots on UEFI" \
+    "$src/scripts/demo/boot-test.sh" --firmware uefi "$work/out.iso"
+  check "the image built under wine boots with Secure Boot enforced" \
+    "$src/scripts/demo/boot-test.sh" --firmware secure-boot --require-secure-boot "$work/out.iso"
 fi
 
 # 2. The stand-in exits 3.
@@ -229,7 +234,31 @@ check "Ctrl+C: the linked folder survives" test "$(cat "$work/outside/file")" = 
 check "Ctrl+C: nothing but the links is left" only_link_left '*link2'
 check "Ctrl+C: no output file" test ! -e "$work/int.iso"
 
-# 8. A system text ends its line with one CRLF, and inside a sentence leaves it on one line
+# 8. -d: nothing in a distribution that no manifest verified is ever run, though it carries a
+# slax/tools/WIN/mkisofs.exe. The ISO program comes from beside orbec.exe (then from PATH); with
+# none there the run fails, and with one there that one writes the image.
+rm -rf "${temp:?}"/* "${temp:?}"/.[!.]*
+alone=$work/alone
+mkdir -p "$alone"
+cp "$exe" "$alone/orbec.exe"
+serve "$mirror"
+url="http://$host:$port/tools/orbe/1.1/KaveroLive-SLAX.tar"
+rm -f "$work/standin.txt"
+exe=$alone/orbec.exe run_orbec "$work/d.iso" -q -d "$url"
+check "-d, no ISO program beside orbec.exe: status 1" test "$status" -eq 1
+check "-d, no ISO program beside orbec.exe: message" grep -q '^Failed to launch mkisofs: ' "$work/err.txt"
+check "-d: the archive's own program never ran" test ! -e "$work/standin.txt"
+check "-d, no ISO program: nothing left" nothing_left
+cp "$standin" "$alone/mkisofs.exe"
+exe=$alone/orbec.exe run_orbec "$work/d.iso" -q -d "$url"
+check "-d, ISO program beside orbec.exe: status 0" test "$status" -eq 0
+check "-d: the program beside orbec.exe made the image" \
+  grep -qF 'alone\mkisofs.exe" -quiet -J -R -D' "$work/standin.txt"
+check "-d, ISO program beside orbec.exe: the image's label" \
+  grep -qx "Volume Id    : ORBE $version" <<<"$(xorriso -indev "$work/d.iso" -pvd_info 2>/dev/null)"
+rm -f "$work/d.iso"
+
+# 9. A system text ends its line with one CRLF, and inside a sentence leaves it on one line
 # (wine's text for a missing file is "File not found.").
 rm -rf "${temp:?}"/* "${temp:?}"/.[!.]*
 serve "$mirror"
@@ -238,7 +267,7 @@ check "no isohybrid: status 1" test "$status" -eq 1
 check "no isohybrid: one line, one CRLF" cmp -s "$work/err.txt" \
   <(crlf_text "Failed to launch isohybrid: File not found. (it comes with the package syslinux-utils)")
 
-# 9. Ctrl+C while the image is copied to another file system (the output in /dev/shm, a tmpfs):
+# 10. Ctrl+C while the image is copied to another file system (the output in /dev/shm, a tmpfs):
 # the partial copy beside the output goes too.
 other=$(mktemp -d /dev/shm/orbec-wine-e2e.XXXXXX)
 status=0

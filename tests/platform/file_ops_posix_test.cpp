@@ -6,8 +6,11 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "platform/error_text.h"
 #include "platform/file_ops.h"
+#include "platform/last_error.h"
 #include "platform/paths.h"
+#include "support/file_probe.h"
 #include "support/temp_dir.h"
 
 using namespace platform;
@@ -52,7 +55,45 @@ TEST(MakePrivateDirectory, CreatesAFolderOnlyItsOwnerMayEnter) {
   std::string work = dir / "work";
   ASSERT_TRUE(MakePrivateDirectory(work));
   EXPECT_EQ(fs::status(work).permissions() & fs::perms::all, fs::perms::owner_all);
+  // An existing folder (a home, /tmp) keeps its mode; one that others may write into is refused.
   chmod(work.c_str(), 0755);
   EXPECT_TRUE(MakePrivateDirectory(work)) << "an own folder left behind is reused";
-  EXPECT_EQ(fs::status(work).permissions() & fs::perms::all, fs::perms::owner_all);
+  EXPECT_EQ(fs::status(work).permissions() & fs::perms::all, fs::perms(0755));
+  for (mode_t shared : {01777, 0770, 0702}) {
+    chmod(work.c_str(), shared);
+    EXPECT_FALSE(MakePrivateDirectory(work)) << std::oct << shared;
+    EXPECT_EQ(GetLastError(), kErrorFolderOthersMayWrite);
+    EXPECT_EQ(fs::status(work).permissions() & fs::perms::mask, fs::perms(shared));
+  }
+}
+
+// A cached file is shared with the work folder by a hard link only when nobody but the user
+// can change it through any name; otherwise the work folder gets a copy of its own.
+TEST(LinkOrCopy, LinksOnlyAFileThatNobodyElseCanChange) {
+  TempDir dir;
+  struct Case {
+    const char* what;
+    mode_t mode;
+    bool second_name;
+    bool foreign;
+    bool linked;
+  };
+  const Case cases[] = {
+      {"own, one name", 0644, false, false, true},
+      {"writable by everybody", 0666, false, false, false},
+      {"writable by the group", 0664, false, false, false},
+      {"a second name elsewhere", 0644, true, false, false},
+      {"another user's", 0644, false, true, false},
+  };
+  for (const Case& c : cases) {
+    const fs::path cached = dir / (std::string(c.what) + ".cached");
+    const fs::path taken = dir / (std::string(c.what) + ".taken");
+    WriteFileBytes(cached, "verified bytes");
+    chmod(cached.c_str(), c.mode);
+    if (c.second_name) fs::create_hard_link(cached, dir / (std::string(c.what) + ".other"));
+    if (c.foreign && !testing_support::GiveToAnotherUser(cached)) continue;
+    ASSERT_TRUE(LinkOrCopy(cached, taken)) << c.what;
+    EXPECT_EQ(fs::equivalent(cached, taken), c.linked) << c.what;
+    EXPECT_EQ(testing_support::ReadFileBytes(taken), "verified bytes") << c.what;
+  }
 }
