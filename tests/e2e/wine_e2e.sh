@@ -271,7 +271,7 @@ check "no isohybrid: one line, one CRLF" cmp -s "$work/err.txt" \
 # the partial copy beside the output goes too.
 other=$(mktemp -d /dev/shm/orbec-wine-e2e.XXXXXX)
 status=0
-ORBEC_STANDIN_IMAGE_MIB=512 "$src/scripts/wine-run.sh" "$exe" "$other/big.iso" \
+ORBEC_STANDIN_PAD_MIB=512 "$src/scripts/wine-run.sh" "$exe" "$other/big.iso" \
   >"$work/out.txt" 2>"$work/err.txt" &
 pid=$!
 for _ in $(seq 6000); do
