@@ -16,6 +16,7 @@ packages=(
   nginx time
   g++-mingw-w64-x86-64 mingw-w64-x86-64-dev libz-mingw-w64-dev wine wine64
   syslinux-utils
+  ovmf mtools dosfstools
 )
 
 missing=()

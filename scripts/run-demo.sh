@@ -17,7 +17,7 @@ status=0
 "$top/scripts/demo/build-image.sh" "$top/build" "$output" || status=$?
 if [ "$status" -eq 0 ]; then
   echo "The image is at $output"
-  echo "Boot it with: scripts/demo/boot-test.sh $output"
+  echo "Boot it with: scripts/demo/boot-test.sh [--firmware uefi|secure-boot] $output"
 else
   echo "orbec failed with exit status $status" >&2
 fi

@@ -4,8 +4,8 @@
 #
 # <out-dir> is laid out by URL path, so that a static web server with <out-dir> as its
 # document root serves what orbec requests:
-#   tools/orbe/1.1/KaveroLive-SLAX.tar            bootable live distribution (isolinux, a
-#   tools/orbe/1.1/KaveroLive-SLAX_manifest.dat   Debian kernel, a busybox initramfs)
+#   tools/orbe/1.1/KaveroLive-SLAX.tar            bootable live distribution (isolinux,
+#   tools/orbe/1.1/KaveroLive-SLAX_manifest.dat   shim and GRUB, Debian kernel, busybox initramfs)
 #   kavero/products/full/OEM/Lumo/current/unix/linux.intel.libc6.glibc.2.2.tar
 #   kavero/products/full/OEM/Lumo/current/unix/linux.intel.libc6.glibc.2.2.manifest
 #   kavero/products/full/OEM/Lumo/data/vdl.zip    virusDataVersion.txt holds <version>
@@ -17,30 +17,43 @@
 # content, with short relative names (no ustar name prefix), so the simplest tar reader
 # unpacks it.
 #
+# The distribution boots on BIOS through isolinux (slax/boot/isolinux.bin) and on UEFI, with
+# or without Secure Boot, through slax/boot/efiboot.img: a FAT image holding Debian's
+# Microsoft-signed shim as EFI/BOOT/BOOTX64.EFI and Debian's signed GRUB for CDs as
+# EFI/BOOT/grubx64.efi, which shim starts after checking its signature. That GRUB reads
+# /boot/grub/grub.cfg from the medium it started from: the ISO 9660 file system when the
+# firmware used the El Torito entry, the FAT image when it used the EFI partition of an
+# isohybrid --uefi disk; both copies start the kernel as isolinux.cfg does.
+#
 # The booted system checks the medium it was booted from: it mounts the CD (/dev/sr0) or the
 # disk (/dev/sda, /dev/sda1), compares the SHA-1 of the product tar, vdl.zip and, when the
 # image has one, ide_<version>.zip with the files this script served, and the volume label
 # with "ORBE <version>". It prints one "ORBEC-CHECK ..." line per check on the serial
-# console, then "ORBEC-DEMO-BOOT-OK" when every check passed or "ORBEC-DEMO-BOOT-FAILED"
-# when one did not, and powers off; scripts/demo/boot-test.sh looks for these lines. The
-# expected values are written into the initramfs here, inside the signed distribution: an
+# console, a line "ORBEC-CHECK firmware BIOS" or "ORBEC-CHECK firmware UEFI secure-boot on"
+# (or "off", read from the firmware's SecureBoot variable), then "ORBEC-DEMO-BOOT-OK" when
+# every check passed or "ORBEC-DEMO-BOOT-FAILED" when one did not, and powers off;
+# scripts/demo/boot-test.sh looks for these lines. The expected values are written into the initramfs here, inside the signed distribution: an
 # isolinux boot takes its kernel command line from the image under test, so nothing outside
 # the image could hand them in there, and the image cannot vouch for itself.
 #
-# The kernel and the driver modules the checks need (ATA, SCSI CD and disk, ISO 9660, and
-# what they depend on) are taken out of Debian's linux-image package (apt-get download +
-# dpkg-deb, never installed) and kept in the cache folder $ORBEC_DEMO_CACHE (default
-# ${XDG_CACHE_HOME:-~/.cache}/orbec-demo). ORBEC_DEMO_KERNEL=<vmlinuz> uses a given kernel
-# instead, with ORBEC_DEMO_MODULES=<tar> holding its modules as lib/modules/<release>/...
-# unless the kernel has those drivers built in. isolinux, syslinux-common and busybox-static
-# must be installed. ORBEC_DEMO_WIN_MKISOFS=<exe> puts that program into the distribution as
-# slax/tools/WIN/mkisofs.exe, for a Windows build of orbec.
+# The kernel and the driver modules the checks need (ATA on the PC and AHCI on the q35
+# machine, SCSI CD and disk, ISO 9660, efivarfs, and what they depend on) are taken out of
+# Debian's linux-image package (apt-get download + dpkg-deb, never installed) and kept in the
+# cache folder $ORBEC_DEMO_CACHE (default ${XDG_CACHE_HOME:-~/.cache}/orbec-demo), as are the
+# shim and GRUB files out of shim-signed and grub-efi-amd64-signed.
+# ORBEC_DEMO_KERNEL=<vmlinuz> uses a given kernel instead, with ORBEC_DEMO_MODULES=<tar>
+# holding its modules as lib/modules/<release>/... unless the kernel has those drivers built
+# in. isolinux, syslinux-common and busybox-static must be installed, and mtools and
+# dosfstools (mkfs.fat) to build the FAT image. ORBEC_DEMO_WIN_MKISOFS=<exe> puts that program
+# into the distribution as slax/tools/WIN/mkisofs.exe, for a Windows build of orbec.
 set -euo pipefail
 
 readonly marker=ORBEC-DEMO-BOOT-OK
 readonly fail_marker=ORBEC-DEMO-BOOT-FAILED
 # The drivers that the booted system loads to reach its medium, when they are modules.
-readonly boot_modules="ata_piix sr_mod sd_mod isofs"
+readonly boot_modules="ata_piix ahci sr_mod sd_mod isofs efivarfs"
+# The kernel command line, the same from isolinux and from GRUB.
+readonly cmdline="console=ttyS0,115200 panic=-1 loglevel=4"
 # Fixed time stamp for every generated file, so that reruns give identical archives.
 readonly epoch=1767225600 # 2026-01-01 00:00:00 UTC
 
@@ -77,22 +90,72 @@ busybox=$(command -v busybox || true)
 if LC_ALL=C ldd "$busybox" >/dev/null 2>&1; then
   die "$busybox is dynamically linked; install busybox-static"
 fi
+# mkfs.fat lives in sbin, which a user's PATH often leaves out.
+mkfs_fat=$(PATH=$PATH:/usr/sbin:/sbin command -v mkfs.fat || true)
+[ -n "$mkfs_fat" ] || die "mkfs.fat is missing (Debian package dosfstools)"
+command -v mcopy >/dev/null || die "mcopy is missing (Debian package mtools)"
 
 cache=${ORBEC_DEMO_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/orbec-demo}
 tmp=$(mktemp -d)
 trap 'rm -rf -- "$tmp"' EXIT
 
-# Prints the name of the versioned kernel package that linux-image-amd64 depends on.
-kernel_package() {
-  local pkg
-  pkg=$(apt-cache depends linux-image-amd64 2>/dev/null |
-    awk '$1 == "Depends:" && $2 ~ /^linux-image-/ { print $2; exit }')
-  if [ -z "$pkg" ] && [ "$(id -u)" -eq 0 ]; then
+# Prints what <command> prints from the package lists; when that is nothing and this runs
+# as root, once more after apt-get update (a fresh machine may have no lists yet).
+from_package_lists() { # command...
+  local got
+  got=$("$@")
+  if [ -z "$got" ] && [ "$(id -u)" -eq 0 ]; then
     apt-get update -qq >&2
-    pkg=$(apt-cache depends linux-image-amd64 2>/dev/null |
-      awk '$1 == "Depends:" && $2 ~ /^linux-image-/ { print $2; exit }')
+    got=$("$@")
   fi
-  printf '%s' "$pkg"
+  printf '%s' "$got"
+}
+
+kernel_dependency() {
+  apt-cache depends linux-image-amd64 2>/dev/null |
+    awk '$1 == "Depends:" && $2 ~ /^linux-image-/ { print $2; exit }'
+}
+
+# Prints the name of the versioned kernel package that linux-image-amd64 depends on.
+kernel_package() { from_package_lists kernel_dependency; }
+
+candidate_version() { # package
+  apt-cache show --no-all-versions "$1" 2>/dev/null | sed -n 's/^Version: //p' | head -n 1
+}
+
+# Downloads Debian package <package> (never installed) into <dir> and prints the .deb's path.
+download_package() { # package dir
+  mkdir -p "$2"
+  echo "Downloading $1 (a few files only; nothing is installed)..." >&2
+  (cd "$2" && apt-get download -q=2 -o APT::Sandbox::User="$(id -un)" "$1" >&2)
+  local deb
+  deb=$(find "$2" -maxdepth 1 -name "${1}_*.deb" | head -n 1)
+  [ -n "$deb" ] || die "apt-get download $1 gave no package"
+  printf '%s' "$deb"
+}
+
+# Prints the path of a cached copy of the file <path> of Debian package <package>, in the
+# candidate version, fetching the package when the cache has no copy. Offline or without
+# package lists, a copy from any version fetched earlier will do.
+package_file() { # package path
+  local version cached deb
+  version=$(from_package_lists candidate_version "$1")
+  if [ -z "$version" ]; then
+    cached=$(find "$cache" -maxdepth 1 -name "${1}_*.${2##*/}" 2>/dev/null | sort | tail -n 1)
+    [ -n "$cached" ] || die "cannot resolve package $1 (run apt-get update)"
+    printf '%s' "$cached"
+    return
+  fi
+  cached=$cache/${1}_${version//:/_}.${2##*/}
+  if [ ! -f "$cached" ]; then
+    mkdir -p "$cache"
+    deb=$(download_package "$1" "$tmp/deb-$1")
+    dpkg-deb --fsys-tarfile "$deb" | tar -x -O "./$2" >"$cached.part" ||
+      die "$1 holds no /$2"
+    mv -f -- "$cached.part" "$cached"
+    rm -rf -- "$tmp/deb-$1"
+  fi
+  printf '%s' "$cached"
 }
 
 # Prints the name a module is known by: its file name without ".ko", "-" read as "_".
@@ -128,6 +191,16 @@ extract_modules() { # deb dir
   done
 }
 
+# True when the module tar <tar> exists and holds every module of $boot_modules.
+holds_boot_modules() { # tar
+  local names name
+  [ -f "$1" ] || return 1
+  names=" $(tar -tf "$1" | sed -n 's|.*/||; s|\.ko$||p' | tr '-' '_' | tr '\n' ' ')"
+  for name in $boot_modules; do
+    case $names in *" $name "*) ;; *) return 1 ;; esac
+  done
+}
+
 # Prints the path of a cached kernel image, downloading its package when needed. Its
 # modules are in the tar beside it (<name>.modules.tar), when the cache has them.
 kernel_image() {
@@ -146,14 +219,11 @@ kernel_image() {
     return
   fi
   cached=$cache/$pkg.vmlinuz
-  if [ ! -f "$cached" ] || [ ! -f "$cache/$pkg.modules.tar" ]; then
+  # A module tar cached before a driver joined $boot_modules is made again.
+  if [ ! -f "$cached" ] || ! holds_boot_modules "$cache/$pkg.modules.tar"; then
     mkdir -p "$cache"
     dl=$tmp/deb
-    mkdir -p "$dl"
-    echo "Downloading $pkg (kernel and a few modules only; nothing is installed)..." >&2
-    (cd "$dl" && apt-get download -q=2 -o APT::Sandbox::User="$(id -un)" "$pkg" >&2)
-    deb=$(find "$dl" -maxdepth 1 -name '*.deb' | head -n 1)
-    [ -n "$deb" ] || die "apt-get download $pkg gave no package"
+    deb=$(download_package "$pkg" "$dl")
     mkdir -p "$dl/x"
     dpkg-deb --fsys-tarfile "$deb" | tar -x -C "$dl/x" --wildcards './boot/vmlinuz-*'
     local image
@@ -264,6 +334,19 @@ else
   done </etc/orbec-expected
   umount /medium
 fi
+# The firmware, and under UEFI whether it enforced Secure Boot: the last of the 5 bytes of the
+# SecureBoot variable (4 attribute bytes, then the value).
+if [ -d /sys/firmware/efi ]; then
+  secure=off
+  vars=/sys/firmware/efi/efivars
+  mount -t efivarfs efivarfs "$vars" 2>/dev/null
+  # One word per byte.
+  set -- $(od -An -tu1 "$vars/SecureBoot-8be4df61-93ca-11d2-aa0d-00e098032b8c" 2>/dev/null)
+  [ "${5-}" = 1 ] && secure=on
+  say "firmware UEFI secure-boot $secure"
+else
+  say "firmware BIOS"
+fi
 if [ "$failed" -eq 0 ]; then
   echo "$ok_marker kernel $(uname -r)"
 else
@@ -277,6 +360,30 @@ EOF
   find "$root" -exec touch -h -d "@$epoch" {} +
   (cd "$root" && find . -mindepth 1 | LC_ALL=C sort |
     cpio -o -H newc --quiet --reproducible -R 0:0) | gzip -9n >"$1"
+}
+
+# Writes the FAT image that UEFI firmware starts from a CD's El Torito entry or a disk's EFI
+# partition: shim as the default loader EFI/BOOT/BOOTX64.EFI, the signed GRUB beside it under
+# the name shim loads, and <grub-cfg>. Same input, same bytes: fixed volume id and time stamps.
+make_efiboot() { # output grub-cfg
+  local shim grub size=256 f
+  shim=$(package_file shim-signed usr/lib/shim/shimx64.efi.signed)
+  grub=$(package_file grub-efi-amd64-signed usr/lib/grub/x86_64-efi-signed/gcdx64.efi.signed)
+  # KiB: each file in whole 4 KiB clusters, plus room for the FAT, the folders and the boot
+  # sector.
+  for f in "$shim" "$grub" "$2"; do
+    size=$((size + 4 * (($(stat -c %s -- "$f") + 4095) / 4096)))
+  done
+  rm -f -- "$1"
+  SOURCE_DATE_EPOCH=$epoch "$mkfs_fat" --invariant -i 4F524245 -C -n ORBEEFI "$1" "$size" >/dev/null
+  mkdir -p "$tmp/efi"
+  cp -- "$shim" "$tmp/efi/BOOTX64.EFI"
+  cp -- "$grub" "$tmp/efi/grubx64.efi"
+  cp -- "$2" "$tmp/efi/grub.cfg"
+  touch -d "@$epoch" "$tmp/efi"/*
+  SOURCE_DATE_EPOCH=$epoch mmd -i "$1" ::/EFI ::/EFI/BOOT ::/boot ::/boot/grub
+  SOURCE_DATE_EPOCH=$epoch mcopy -m -i "$1" "$tmp/efi/BOOTX64.EFI" "$tmp/efi/grubx64.efi" ::/EFI/BOOT/
+  SOURCE_DATE_EPOCH=$epoch mcopy -m -i "$1" "$tmp/efi/grub.cfg" ::/boot/grub/
 }
 
 # Writes a ustar archive of <dir>'s content: directories and regular files only, each directory
@@ -314,7 +421,7 @@ build_distribution() { # output-tar expected
   # Empty stand-in for the boot catalog, which the image program writes under this name.
   : >"$dist/slax/boot/isolinux.boot"
   # The isolinux.bin loaded from slax/boot reads its module and this file from /isolinux.
-  cat >"$dist/isolinux/isolinux.cfg" <<'EOF'
+  cat >"$dist/isolinux/isolinux.cfg" <<EOF
 SERIAL 0 115200
 DEFAULT live
 PROMPT 0
@@ -322,8 +429,19 @@ TIMEOUT 0
 LABEL live
   KERNEL /slax/boot/vmlinuz
   INITRD /slax/boot/initrd.gz
-  APPEND console=ttyS0,115200 panic=-1 loglevel=4
+  APPEND $cmdline
 EOF
+  # GRUB, started by shim, reads this file from the ISO 9660 file system (and from the FAT
+  # image when the firmware booted the disk's EFI partition). It has no menu: a failure ends
+  # at GRUB's prompt, which a boot test sees on the serial console.
+  mkdir -p "$dist/boot/grub"
+  cat >"$dist/boot/grub/grub.cfg" <<EOF
+search --no-floppy --file --set=root --hint "\$root" /slax/boot/vmlinuz
+linux /slax/boot/vmlinuz $cmdline
+initrd /slax/boot/initrd.gz
+boot
+EOF
+  make_efiboot "$dist/slax/boot/efiboot.img" "$dist/boot/grub/grub.cfg"
   # The Windows image program that the distribution carries: the stand-in of a Windows
   # build when one is given, else a placeholder (a Linux orbec never starts it).
   if [ -n "${ORBEC_DEMO_WIN_MKISOFS:-}" ]; then

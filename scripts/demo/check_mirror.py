@@ -36,6 +36,8 @@ DIST_REQUIRED = [
     "slax/boot/isolinux.boot",
     "slax/boot/vmlinuz",
     "slax/boot/initrd.gz",
+    "slax/boot/efiboot.img",
+    "boot/grub/grub.cfg",
     "slax/tools/WIN/mkisofs.exe",
 ]
 

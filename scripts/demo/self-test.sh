@@ -7,9 +7,11 @@
 #     manifest whose body was changed, one with a byte after its last block, and one signed
 #     through another PKI;
 #  3. unpacks the distribution as orbec does, adds the product and the data archives, runs
-#     the image program with orbec's arguments and checks the El Torito boot record;
+#     the image program with orbec's arguments and checks the El Torito boot records (BIOS
+#     and UEFI);
 #  4. boots the image with boot-test.sh (must reach the marker), and as a disk once isohybrid
 #     gave it a boot record (must reach the marker too), then shows that boot-test.sh fails
+#     for a boot on UEFI without Secure Boot when Secure Boot is required,
 #     for the image with other virus data put in after the run (the booted system's check),
 #     for the plain image booted as a disk (no boot record), for an image that panics (QEMU
 #     stops early) and for one that never boots (time limit), leaving no QEMU process and no
@@ -47,7 +49,8 @@ expect_problem() {
 }
 make_iso() { # folder output
   (cd "$1" && xorriso -as mkisofs -quiet -J -R -D -no-emul-boot -boot-info-table \
-    -boot-load-size 4 -b slax/boot/isolinux.bin -c slax/boot/isolinux.boot -o "$2" \
+    -boot-load-size 4 -b slax/boot/isolinux.bin -c slax/boot/isolinux.boot \
+    -eltorito-alt-boot -e slax/boot/efiboot.img -no-emul-boot -o "$2" \
     -A "$label" -V "$label" . 2>/dev/null)
 }
 
@@ -110,8 +113,10 @@ if grep -q "El Torito img path :   1  /slax/boot/isolinux.bin" <<<"$report" &&
   grep -q "El Torito cat path : /slax/boot/isolinux.boot" <<<"$report" &&
   grep -q "El Torito img opts :   1  boot-info-table" <<<"$report" &&
   grep -Eq "El Torito boot img :   1  BIOS  y   none  0x0000  0x00      4 " <<<"$report" &&
+  grep -q "El Torito img path :   2  /slax/boot/efiboot.img" <<<"$report" &&
+  grep -Eq "El Torito boot img :   2  UEFI  y   none  0x0000  0x00 " <<<"$report" &&
   grep -q "Volume id    : '$label'" <<<"$report"; then
-  pass "El Torito no-emulation boot record, load size 4, boot information table, volume id"
+  pass "El Torito no-emulation boot records (BIOS: load size 4, boot information table; UEFI), volume id"
 else
   fail "boot record:"
   echo "$report" >&2
@@ -132,7 +137,7 @@ boot_s=$((SECONDS - t0))
 disk_s=skipped
 if command -v isohybrid >/dev/null; then
   cp -- "$work/orbe.iso" "$tmp/hybrid.iso"
-  isohybrid "$tmp/hybrid.iso"
+  isohybrid --uefi "$tmp/hybrid.iso"
   t0=$SECONDS
   if bash "$here/boot-test.sh" --disk "$tmp/hybrid.iso" "$limit"; then
     pass "boot from a disk to the marker"
@@ -144,6 +149,8 @@ else
   echo "skip boot from a disk: isohybrid is missing (Debian package syslinux-utils)"
 fi
 expect_problem "QEMU stopped after" bash "$here/boot-test.sh" --disk "$work/orbe.iso" "$limit"
+expect_problem "not with Secure Boot on" \
+  bash "$here/boot-test.sh" --firmware uefi --require-secure-boot "$work/orbe.iso" "$limit"
 
 # Other virus data, of the same version, put into the image after the run.
 swapped=$tmp/swapped

@@ -14,6 +14,8 @@
 
 #include "archive/destination_folder.h"
 #include "archive/system_errno_win.h"
+#include "platform/file_entry_win.h"
+#include "platform/last_error.h"
 
 // The folder's operations share their names with the API's A/W macros.
 #undef CreateDirectory
@@ -244,13 +246,18 @@ class Win32Folder final : public DestinationFolder {
     for (const std::string& part : parts) {
       path += L"\\" + platform::Widen(part);
       UniqueHandle directory =
-          OpenEntry(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE);
+          OpenEntry(path, FILE_READ_ATTRIBUTES | READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE);
       if (!directory.valid()) return FailWithWin32Errno();
       const DWORD attributes = HandleAttributes(directory.get());
       if (IsReparsePoint(attributes) || IsReparsePoint(::GetFileAttributesW(path.c_str()))) {
         return Fail(ELOOP);
       }
       if (!IsDirectory(attributes)) return Fail(ENOTDIR);
+      // A folder that another user made there (the work folder may lie in a shared temporary
+      // folder) could hold what that user wants: it is not entered, as if access were denied.
+      const std::optional<bool> own = platform::OwnedByCurrentUser(directory.get());
+      if (!own) return Fail(ErrnoFromWin32(platform::GetLastError()));
+      if (!*own) return Fail(EACCES);
       parent_handles_.push_back(std::move(directory));
     }
     parent_path_ = std::move(path);

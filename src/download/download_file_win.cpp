@@ -103,9 +103,13 @@ std::wstring RedirectTarget(HINTERNET request, const std::wstring& from) {
 bool Open(HINTERNET root, const std::string& url, InternetHandle& request, Answer& answer) {
   std::wstring current = platform::Widen(url);
   for (int redirects = 0;; ++redirects) {
-    request.Reset(::InternetOpenUrlW(root, current.c_str(), nullptr, 0, kOpenFlags, 0));
+    HINTERNET opened = ::InternetOpenUrlW(root, current.c_str(), nullptr, 0, kOpenFlags, 0);
+    // The reason is read before the previous request (a redirection) is closed, which would
+    // leave a code of its own.
+    const std::uint32_t failure = opened == nullptr ? OpenFailureCode(::GetLastError()) : 0;
+    request.Reset(opened);
     if (!request) {
-      platform::SetLastError(OpenFailureCode(::GetLastError()));
+      platform::SetLastError(failure);
       return false;
     }
     answer = {};

@@ -23,7 +23,9 @@ Console& StdConsole();
 
 // Writes UTF-8 text to the process's standard output or error and flushes it. On Windows a
 // console window gets the text as UTF-16 (its own code page would garble anything beyond
-// ASCII); a file or pipe gets the bytes, each "\n" as "\r\n" (the C runtime's text mode).
+// ASCII); a file or pipe gets the bytes, each "\n" as "\r\n" (the C runtime's text mode). There
+// every line ends in one "\r\n": the line break that a system text brings ends its line, or,
+// inside a sentence, becomes a blank.
 void WriteStandardStream(Stream stream, std::string_view text);
 
 // Keeps everything written, per stream.

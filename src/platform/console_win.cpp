@@ -4,8 +4,35 @@
 #include "platform/windows_win.h"
 
 namespace platform {
+namespace {
 
-void WriteStandardStream(Stream stream, std::string_view text) {
+// A system text (FormatMessageW) brings a "\r\n" of its own. Where it ends the line, it is that
+// line's one end; inside a sentence it would split the sentence, and becomes a blank. Every
+// line then ends in a lone "\n", which goes out as "\r\n" once (the C runtime's text mode, or
+// the console).
+std::string WithOneLineEndEach(std::string_view text) {
+  std::string result;
+  result.reserve(text.size());
+  for (std::size_t at = 0; at < text.size(); ++at) {
+    if (text.substr(at, 2) != "\r\n") {
+      result += text[at];
+      continue;
+    }
+    ++at;  // on the "\n"
+    if (at + 1 == text.size() || text[at + 1] == '\n') {
+      result += '\n';
+      if (at + 1 < text.size()) ++at;
+    } else if (text[at + 1] != ' ') {
+      result += ' ';
+    }
+  }
+  return result;
+}
+
+}  // namespace
+
+void WriteStandardStream(Stream stream, std::string_view raw_text) {
+  const std::string text = WithOneLineEndEach(raw_text);
   std::FILE* file = stream == Stream::kOut ? stdout : stderr;
   HANDLE handle = ::GetStdHandle(stream == Stream::kOut ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
   DWORD mode = 0;

@@ -1,10 +1,12 @@
 // rand_s is declared only on request, before the runtime's headers come in.
 #define _CRT_RAND_S
 #include "platform/file_entry_win.h"
-
+// After windows.h, whose types it uses.
+#include <aclapi.h>
 #include <stdlib.h>
 
 #include <cwchar>
+#include <vector>
 
 #include "platform/last_error.h"
 
@@ -118,6 +120,38 @@ bool PathNamesOpenFile(const std::wstring& path, HANDLE handle) {
          by_path.dwVolumeSerialNumber == by_handle.dwVolumeSerialNumber &&
          by_path.nFileIndexHigh == by_handle.nFileIndexHigh &&
          by_path.nFileIndexLow == by_handle.nFileIndexLow;
+}
+
+bool IsOwnSid(PSID sid) {
+  HANDLE raw = nullptr;
+  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &raw)) return false;
+  UniqueHandle token(raw);
+  for (TOKEN_INFORMATION_CLASS kind : {TokenUser, TokenOwner}) {
+    DWORD size = 0;
+    ::GetTokenInformation(token.get(), kind, nullptr, 0, &size);
+    std::vector<unsigned char> buffer(size);
+    if (size == 0 || !::GetTokenInformation(token.get(), kind, buffer.data(), size, &size)) {
+      continue;
+    }
+    PSID own = kind == TokenUser ? reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid
+                                 : reinterpret_cast<TOKEN_OWNER*>(buffer.data())->Owner;
+    if (::EqualSid(sid, own)) return true;
+  }
+  return false;
+}
+
+std::optional<bool> OwnedByCurrentUser(HANDLE handle) {
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  const DWORD result = ::GetSecurityInfo(handle, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner,
+                                         nullptr, nullptr, nullptr, &descriptor);
+  if (result != ERROR_SUCCESS) {
+    FailWith(result);
+    return std::nullopt;
+  }
+  const bool own = owner == nullptr || IsOwnSid(owner);
+  ::LocalFree(descriptor);
+  return own;
 }
 
 std::optional<std::wstring> RandomSibling(const std::wstring& path) {

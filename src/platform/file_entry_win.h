@@ -48,6 +48,15 @@ bool NamesEntryItself(HANDLE entry, const std::wstring& path);
 // True when the path (a link not followed) still names the file open as `handle`.
 bool PathNamesOpenFile(const std::wstring& path, HANDLE handle);
 
+// True for the token's user and for the owner the token gives to what it creates (the
+// Administrators group for an elevated administrator): either may own what this user made.
+bool IsOwnSid(PSID sid);
+
+// Whether the open entry (opened with READ_CONTROL) belongs to the current user: its owner is
+// one of IsOwnSid. A file system without owners (FAT) has nobody else's files either. Nothing,
+// with the last error set, when the system cannot tell.
+std::optional<bool> OwnedByCurrentUser(HANDLE handle);
+
 // A name beside `path` that nobody can predict, ".<name>.<16 random hex digits>"; nothing
 // when the system has no random numbers to give.
 std::optional<std::wstring> RandomSibling(const std::wstring& path);

@@ -12,6 +12,7 @@
 #include <optional>
 #include <vector>
 
+#include "platform/entry_rules.h"
 #include "platform/error_text.h"
 #include "platform/file_entry_win.h"
 #include "platform/file_ops.h"
@@ -137,53 +138,138 @@ struct LocalFreeDeleter {
   void operator()(void* memory) const { ::LocalFree(memory); }
 };
 
-// The token's user, and the owner it gives to what it creates (the Administrators group
-// for an elevated administrator): either may own the folders this user made.
-bool IsOwnSid(PSID owner) {
-  HANDLE raw = nullptr;
-  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &raw)) return false;
-  UniqueHandle token(raw);
-  for (TOKEN_INFORMATION_CLASS kind : {TokenUser, TokenOwner}) {
-    DWORD size = 0;
-    ::GetTokenInformation(token.get(), kind, nullptr, 0, &size);
-    std::vector<unsigned char> buffer(size);
-    if (size == 0 || !::GetTokenInformation(token.get(), kind, buffer.data(), size, &size)) {
+// Rights that change what a file holds or what a folder contains (FILE_WRITE_DATA and
+// FILE_APPEND_DATA add files and folders to a folder, FILE_DELETE_CHILD removes them), that
+// remove or rename the entry itself (DELETE), or that let the holder give itself any of them
+// (WRITE_DAC, WRITE_OWNER). FILE_WRITE_ATTRIBUTES (times, the read-only flag) leaves the
+// content alone and is not counted.
+constexpr ACCESS_MASK kWriteRights = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_EA |
+                                     FILE_DELETE_CHILD | DELETE | WRITE_DAC | WRITE_OWNER |
+                                     GENERIC_WRITE | GENERIC_ALL;
+
+// The user's own SIDs, the system and the administrators, who can change anything anyway.
+bool IsTrustedSid(PSID sid) {
+  return ::IsWellKnownSid(sid, WinLocalSystemSid) ||
+         ::IsWellKnownSid(sid, WinBuiltinAdministratorsSid) || IsOwnSid(sid);
+}
+
+// Whether the access list lets anybody else write. No list at all lets everybody do anything;
+// entries that only children inherit do not count, and denials are not weighed (an entry
+// allowing write counts even when a denial would stop it: the answer errs towards "yes").
+bool OthersMayWrite(PACL list) {
+  if (list == nullptr) return true;
+  for (DWORD i = 0; i < list->AceCount; ++i) {
+    void* entry = nullptr;
+    if (!::GetAce(list, i, &entry)) return true;
+    const auto* header = static_cast<const ACE_HEADER*>(entry);
+    if ((header->AceFlags & INHERIT_ONLY_ACE) != 0) continue;
+    if (header->AceType != ACCESS_ALLOWED_ACE_TYPE &&
+        header->AceType != ACCESS_ALLOWED_CALLBACK_ACE_TYPE) {
       continue;
     }
-    PSID sid = kind == TokenUser ? reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid
-                                 : reinterpret_cast<TOKEN_OWNER*>(buffer.data())->Owner;
-    if (::EqualSid(owner, sid)) return true;
+    // The callback form starts as the plain one: rights, then the SID.
+    auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(entry);
+    if ((allowed->Mask & kWriteRights) != 0 && !IsTrustedSid(&allowed->SidStart)) return true;
   }
   return false;
 }
 
-// Whether the open entry belongs to the current user: its owner is the token's user or
-// default owner. A file system without owners (FAT) has nobody else's files either.
-std::optional<bool> OwnedByCurrentUser(HANDLE handle) {
+// What the trust rules need to know of an open entry; nothing (last error set) when the system
+// cannot tell. The handle needs READ_CONTROL.
+std::optional<EntryFacts> FactsOf(HANDLE entry) {
+  BY_HANDLE_FILE_INFORMATION information{};
+  if (!::GetFileInformationByHandle(entry, &information)) {
+    FailWithSystemError();
+    return std::nullopt;
+  }
   PSID owner = nullptr;
+  PACL list = nullptr;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
-  const DWORD result = ::GetSecurityInfo(handle, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner,
-                                         nullptr, nullptr, nullptr, &descriptor);
+  const DWORD result = ::GetSecurityInfo(entry, SE_FILE_OBJECT,
+                                         OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                                         &owner, nullptr, &list, nullptr, &descriptor);
   if (result != ERROR_SUCCESS) {
     FailWith(result);
     return std::nullopt;
   }
   std::unique_ptr<void, LocalFreeDeleter> release(descriptor);
-  return owner == nullptr || IsOwnSid(owner);
+  const DWORD attributes = information.dwFileAttributes;
+  EntryFacts facts;
+  facts.kind = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ? EntryFacts::Kind::kLink
+               : (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0   ? EntryFacts::Kind::kDirectory
+               : ::GetFileType(entry) == FILE_TYPE_DISK         ? EntryFacts::Kind::kRegular
+                                                                : EntryFacts::Kind::kOther;
+  // A file system without owners (FAT) has nobody else's files either.
+  facts.own = owner == nullptr || IsOwnSid(owner);
+  facts.others_may_write = OthersMayWrite(list);
+  facts.links = information.nNumberOfLinks;
+  return facts;
 }
 
-// Checks an existing entry of the work folder's name before it is reused.
+// The access list of a folder only the current user may enter: full control for the user,
+// the system and the administrators, handed down to everything made inside, and protected
+// from what the folder above hands down.
+class PrivateFolderSecurity {
+ public:
+  // false (last error set) when the user's SID or the list cannot be had.
+  bool Build() {
+    HANDLE raw = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &raw)) return false;
+    UniqueHandle token(raw);
+    DWORD size = 0;
+    ::GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
+    user_.resize(size);
+    if (size == 0 || !::GetTokenInformation(token.get(), TokenUser, user_.data(), size, &size)) {
+      return false;
+    }
+    PSID sids[3] = {reinterpret_cast<TOKEN_USER*>(user_.data())->User.Sid, system_,
+                    administrators_};
+    DWORD system_size = sizeof system_, administrators_size = sizeof administrators_;
+    if (!::CreateWellKnownSid(WinLocalSystemSid, nullptr, system_, &system_size) ||
+        !::CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators_,
+                              &administrators_size)) {
+      return false;
+    }
+    DWORD list_size = sizeof(ACL);
+    for (PSID sid : sids) list_size += sizeof(ACCESS_ALLOWED_ACE) + ::GetLengthSid(sid);
+    list_.resize(list_size);
+    auto* list = reinterpret_cast<PACL>(list_.data());
+    if (!::InitializeAcl(list, list_size, ACL_REVISION)) return false;
+    for (PSID sid : sids) {
+      if (!::AddAccessAllowedAceEx(list, ACL_REVISION, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE,
+                                   FILE_ALL_ACCESS, sid)) {
+        return false;
+      }
+    }
+    return ::InitializeSecurityDescriptor(&descriptor_, SECURITY_DESCRIPTOR_REVISION) &&
+           ::SetSecurityDescriptorDacl(&descriptor_, TRUE, list, FALSE) &&
+           ::SetSecurityDescriptorControl(&descriptor_, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
+  }
+
+  SECURITY_ATTRIBUTES Attributes() { return {sizeof(SECURITY_ATTRIBUTES), &descriptor_, FALSE}; }
+
+ private:
+  std::vector<unsigned char> user_;
+  BYTE system_[SECURITY_MAX_SID_SIZE];
+  BYTE administrators_[SECURITY_MAX_SID_SIZE];
+  std::vector<unsigned char> list_;
+  SECURITY_DESCRIPTOR descriptor_{};
+};
+
+// Checks an existing entry of a work or cache folder's name before it is reused.
 bool AcceptExistingDirectory(const std::wstring& path) {
-  const DWORD attributes = ::GetFileAttributesW(path.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) return FailWithSystemError();
-  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return FailWith(kErrorFolderIsLink);
-  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return FailWith(ERROR_DIRECTORY);
   UniqueHandle folder = OpenEntry(path, READ_CONTROL | FILE_READ_ATTRIBUTES, kShareAll);
   if (!folder.valid()) return FailWithSystemError();
-  if (!NamesEntryItself(folder.get(), path)) return FailWith(kErrorFolderIsLink);
-  const std::optional<bool> own = OwnedByCurrentUser(folder.get());
-  if (!own) return false;
-  return *own || FailWith(kErrorFolderForeignOwner);
+  std::optional<EntryFacts> facts = FactsOf(folder.get());
+  if (!facts) return false;
+  // Wine shows a Unix link as a reparse point only when asked by path, and opens its target.
+  const DWORD attributes = ::GetFileAttributesW(path.c_str());
+  if ((attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) ||
+      !NamesEntryItself(folder.get(), path)) {
+    facts->kind = EntryFacts::Kind::kLink;
+  }
+  if (const std::uint32_t refusal = ExistingFolderRefusal(*facts)) return FailWith(refusal);
+  return true;
 }
 
 // The regular file at `path`, open for reading, checked not to be a folder, a link or the
@@ -211,42 +297,90 @@ UniqueHandle OpenRegularFile(const std::wstring& path) {
   return file;
 }
 
-bool LinkOrCopyWide(const std::wstring& from, const std::wstring& to) {
-  if (!OpenRegularFile(from).valid()) return false;
-  if (::CreateHardLinkW(to.c_str(), from.c_str(), nullptr)) return true;
+// Copies the open file from its start into a new file at `to`, made here (never over an
+// existing entry, never through a link) and claimed before the first byte is written, so that
+// an interruption removes a partial copy; the data reach the disk before this returns. The
+// claim stays with the caller until the copy has its final name. On failure the partial copy
+// is removed and the last error tells why.
+bool CopyOpenFile(HANDLE source, const std::wstring& to, std::optional<ClaimedFile>& claim) {
+  UniqueHandle copy(::CreateFileW(to.c_str(), GENERIC_WRITE, kShareAll, nullptr, CREATE_NEW,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!copy.valid()) {
+    // A name taken fails with the code that a hard link to it gives.
+    const DWORD code = ::GetLastError();
+    return FailWith(IsTaken(code) ? ERROR_ALREADY_EXISTS : code);
+  }
+  claim.emplace(Narrow(to));
+  // The claim is taken by name: it must have found this file, or an interruption would remove
+  // whatever took the name meanwhile.
+  if (!PathNamesOpenFile(to, copy.get())) {
+    claim.reset();
+    return FailWith(ERROR_CANT_RESOLVE_FILENAME);
+  }
+  std::vector<char> buffer(1 << 20);
+  LARGE_INTEGER start{};
+  bool copied = ::SetFilePointerEx(source, start, nullptr, FILE_BEGIN);
+  for (DWORD read = 1; copied && read != 0;) {
+    DWORD written = 0;
+    copied = ::ReadFile(source, buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr) &&
+             ::WriteFile(copy.get(), buffer.data(), read, &written, nullptr);
+    if (copied && written != read) {
+      ::SetLastError(ERROR_WRITE_FAULT);
+      copied = false;
+    }
+  }
+  if (copied && ::FlushFileBuffers(copy.get())) return true;
   const DWORD code = ::GetLastError();
-  if (IsTaken(code) || IsMissing(code)) return FailWith(code);
-  // No hard links here (another volume, a file system without them): a copy, made only
-  // where nothing stands yet.
-  if (!::CopyFileW(from.c_str(), to.c_str(), TRUE)) return FailWithSystemError();
-  return true;
+  copy.Reset();
+  claim->Remove();
+  claim.reset();
+  return FailWith(code);
 }
 
-// The data reach the disk before the copy takes the target's name.
-bool FlushFile(const std::wstring& path) {
-  UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING,
-                                  FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  return file.valid() && ::FlushFileBuffers(file.get());
+// LinkOrCopy; a copy, and a link made for ReplaceWithLinkOrCopy, is claimed in `claim`.
+bool LinkOrCopyWide(const std::wstring& from, const std::wstring& to,
+                    std::optional<ClaimedFile>& claim) {
+  UniqueHandle source = OpenRegularFile(from);
+  if (!source.valid()) return false;
+  const std::optional<EntryFacts> facts = FactsOf(source.get());
+  if (!facts) return false;
+  if (MayShareByLink(*facts)) {
+    if (::CreateHardLinkW(to.c_str(), from.c_str(), nullptr)) {
+      claim.emplace(Narrow(to));
+      if (PathNamesOpenFile(to, source.get())) return true;
+      // Another file took the name after the check: the link to it goes, the checked file is
+      // copied.
+      claim.reset();
+      DeleteFile(Narrow(to));
+    } else {
+      const DWORD code = ::GetLastError();
+      if (IsTaken(code) || IsMissing(code)) return FailWith(code);
+      // No hard links here (another volume, a file system without them): a copy.
+    }
+  }
+  return CopyOpenFile(source.get(), to, claim);
 }
 
 // Copies a file's bytes into a new file beside the target, writes them through and renames
 // it over the target, so the target is never seen half written; the source goes last.
 bool CopyAcross(const std::wstring& from, const std::wstring& to) {
+  UniqueHandle source = OpenRegularFile(from);
+  if (!source.valid()) return false;
   for (int attempt = 0; attempt < 100; ++attempt) {
     const std::optional<std::wstring> partial = RandomSibling(to);
     if (!partial) return FailWith(ERROR_GEN_FAILURE);
-    if (!::CopyFileW(from.c_str(), partial->c_str(), TRUE)) {
-      if (IsTaken(::GetLastError())) continue;
-      return FailWithSystemError();
+    std::optional<ClaimedFile> claim;  // an interruption removes the copy until the rename
+    if (!CopyOpenFile(source.get(), *partial, claim)) {
+      if (IsTaken(static_cast<DWORD>(GetLastError()))) continue;
+      return false;
     }
-    ClaimedFile claim(Narrow(*partial));  // an interruption removes it until the rename
-    if (!FlushFile(*partial) ||
-        !::MoveFileExW(partial->c_str(), to.c_str(),
+    if (!::MoveFileExW(partial->c_str(), to.c_str(),
                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
       const DWORD code = ::GetLastError();
-      claim.Remove();
+      claim->Remove();
       return FailWith(code);
     }
+    source.Reset();
     DeleteFile(Narrow(from));
     return true;
   }
@@ -286,7 +420,10 @@ bool CanOpenForAppend(const std::string& path, bool& created) {
 
 bool MakePrivateDirectory(const std::string& path) {
   const std::wstring wide = Widen(path);
-  if (::CreateDirectoryW(wide.c_str(), nullptr)) return true;
+  PrivateFolderSecurity security;
+  if (!security.Build()) return FailWithSystemError();
+  SECURITY_ATTRIBUTES attributes = security.Attributes();
+  if (::CreateDirectoryW(wide.c_str(), &attributes)) return true;
   if (::GetLastError() != ERROR_ALREADY_EXISTS) return FailWithSystemError();
   return AcceptExistingDirectory(wide);
 }
@@ -337,7 +474,8 @@ bool MoveFileReplace(const std::string& from, const std::string& to) {
 }
 
 bool LinkOrCopy(const std::string& from, const std::string& to) {
-  return LinkOrCopyWide(Widen(from), Widen(to));
+  std::optional<ClaimedFile> claim;  // an interruption meanwhile takes the work folder anyway
+  return LinkOrCopyWide(Widen(from), Widen(to), claim);
 }
 
 bool ReplaceWithLinkOrCopy(const std::string& from, const std::string& to) {
@@ -346,16 +484,16 @@ bool ReplaceWithLinkOrCopy(const std::string& from, const std::string& to) {
   for (int attempt = 0; attempt < 100; ++attempt) {
     const std::optional<std::wstring> temporary = RandomSibling(target);
     if (!temporary) return FailWith(ERROR_GEN_FAILURE);
-    if (!LinkOrCopyWide(source, *temporary)) {
+    std::optional<ClaimedFile> claim;  // an interruption removes it until the rename
+    if (!LinkOrCopyWide(source, *temporary, claim)) {
       if (IsTaken(static_cast<DWORD>(GetLastError()))) continue;
       return false;
     }
-    ClaimedFile claim(Narrow(*temporary));  // an interruption removes it until the rename
     if (::MoveFileExW(temporary->c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
       return true;
     }
     const DWORD code = ::GetLastError();
-    claim.Remove();
+    if (claim) claim->Remove();
     return FailWith(code);
   }
   return FailWith(ERROR_FILE_EXISTS);

@@ -59,8 +59,16 @@ std::string ResolvedLocation(const std::string& full) {
 }
 
 bool TempFolder(std::string& folder) {
+  // GetTempPath2W (newer systems) gives a process of the system account a folder of its own
+  // instead of the shared Windows\Temp; elsewhere it answers as GetTempPathW.
+  using TempPathFunction = DWORD(WINAPI*)(DWORD, LPWSTR);
+  static const auto get_temp_path = [] {
+    const auto newer = reinterpret_cast<TempPathFunction>(reinterpret_cast<void*>(
+        ::GetProcAddress(::GetModuleHandleW(L"kernel32"), "GetTempPath2W")));
+    return newer != nullptr ? newer : &::GetTempPathW;
+  }();
   wchar_t buffer[kTempPathLimit];
-  const DWORD length = ::GetTempPathW(kTempPathLimit, buffer);
+  const DWORD length = get_temp_path(kTempPathLimit, buffer);
   if (length == 0) return FailWithSystemError();
   // A longer path does not fit: the answer is then the length it would need, and the
   // buffer holds nothing usable.

@@ -387,6 +387,18 @@ TEST_F(TarExtractionSafety, SymbolicLinkOnTheWayToAMemberIsNotFollowed) {
   EXPECT_TRUE(fs::is_empty(outside));
 }
 
+#ifdef _WIN32
+// A folder on the way that another user made (a shared temporary folder) is not entered.
+TEST_F(TarExtractionSafety, AFolderOfAnotherUserOnTheWayIsRefused) {
+  fs::create_directory(dest_ / "sub");
+  if (!testing_support::GiveToAnotherUser(dest_ / "sub"))
+    GTEST_SKIP() << testing_support::kNoOtherUser;
+  EXPECT_FALSE(Extract(TarBuilder().AddFile("sub/x.txt", "payload").AddEnd().Bytes()));
+  EXPECT_EQ(error_, EACCES);
+  EXPECT_TRUE(fs::is_empty(dest_ / "sub"));
+}
+#endif
+
 TEST_F(TarExtractionSafety, UstarNamePrefixIsUnsupported) {
   const TarHeaderBlock header = TarHeaderBlock("file.txt", '0', 3).SetBytes(345, "long/prefix");
   EXPECT_FALSE(Extract(TarBuilder().AddMember(header, "abc").AddEnd().Bytes()));

@@ -242,6 +242,13 @@ TEST_F(FtpDownloadTest, TakesTheTotalFromTheFtpSize) {
   EXPECT_FALSE(DownloadFile(url + "/missing.tar", dir_ / "missing", nullptr));
   EXPECT_EQ(GetLastError(), kErrorInternetItemNotFound);
   EXPECT_FALSE(fs::exists(dir_ / "missing"));
+
+  // The same missing file behind an HTTP redirection keeps its own code.
+  WriteFileBytes(dir_ / "rules.json", R"({"/moved.tar": ["redirect:)" + url + R"(/missing.tar"]})");
+  auto http = TestServer::StartHttp(dir_.path() / "srv", {.rules = dir_ / "rules.json"});
+  ASSERT_TRUE(http);
+  EXPECT_FALSE(DownloadFile(http->url() + "/moved.tar", dir_ / "missing", nullptr));
+  EXPECT_EQ(GetLastError(), kErrorInternetItemNotFound);
 }
 
 }  // namespace

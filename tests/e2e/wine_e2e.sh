@@ -5,7 +5,7 @@
 # network namespace of its own (tests/e2e/isolated.sh), with a wine prefix and a wineserver of
 # its own, so the mirror can take the port the build was configured with.
 #   wine_e2e.sh <source-dir> <windows-build-dir> [--boot]
-# --boot also boots the image built under wine in QEMU.
+# --boot also boots the image built under wine in QEMU (BIOS, UEFI, UEFI with Secure Boot).
 set -euo pipefail
 
 src=$(cd "$1" && pwd)
@@ -36,10 +36,11 @@ stop_server() {
     server_pid=
   fi
 }
+other=
 cleanup() {
   stop_server
   "$wineserver" -k 2>/dev/null || true
-  rm -rf -- "$work"
+  rm -rf -- "$work" ${other:+"$other"}
 }
 trap cleanup EXIT
 
@@ -128,7 +129,7 @@ expected=$(crlf_text "Orbec Bootable Anti-Virus CD Builder v1.1.6" \
   "Creating the ISO image: $work/out.iso..." "ISO image successfully created")
 check "good run exits 0" test "$status" -eq 0
 check "good run prints the step lines with CRLF" test "$(cat "$work/out.txt")" = "$expected"
-cmdline="\"slax/tools/WIN/mkisofs.exe\" -quiet -J -R -D -no-emul-boot -boot-info-table -boot-load-size 4 -b \"slax/boot/isolinux.bin\" -c \"slax/boot/isolinux.boot\" -o \"orbe.iso\" -A \"ORBE $version\" -V \"ORBE $version\" ."
+cmdline="\"slax/tools/WIN/mkisofs.exe\" -quiet -J -R -D -no-emul-boot -boot-info-table -boot-load-size 4 -b \"slax/boot/isolinux.bin\" -c \"slax/boot/isolinux.boot\" -eltorito-alt-boot -e \"slax/boot/efiboot.img\" -no-emul-boot -o \"orbe.iso\" -A \"ORBE $version\" -V \"ORBE $version\" ."
 check "the stand-in got the exact command line" grep -qxF "command line: $cmdline" "$work/standin.txt"
 workdir_win="Z:${temp//\//\\}\\KaveroBootableAvTempFolder"
 check "the stand-in ran in the work folder" grep -qixF "current folder: $workdir_win" "$work/standin.txt"
@@ -147,6 +148,10 @@ rm -f "$work/out-v.iso"
 if [ "$boot" = --boot ]; then
   check "the image built under wine boots to the demo marker" \
     "$src/scripts/demo/boot-test.sh" "$work/out.iso"
+  check "the image built under wine boots on UEFI" \
+    "$src/scripts/demo/boot-test.sh" --firmware uefi "$work/out.iso"
+  check "the image built under wine boots with Secure Boot enforced" \
+    "$src/scripts/demo/boot-test.sh" --firmware secure-boot --require-secure-boot "$work/out.iso"
 fi
 
 # 2. The stand-in exits 3.
@@ -168,7 +173,7 @@ bash "$src/scripts/demo/sign-manifest.sh" "$build/pki" "$m/tools/orbe/1.1/Kavero
 serve "$m"
 run_orbec "$work/fail.iso"
 check "no image program: status 1" test "$status" -eq 1
-check "no image program: message" grep -q '^Failed to launch mkisofs: ' "$work/err.txt"
+check "no image program: message" cmp -s "$work/err.txt" <(crlf_text "Failed to launch mkisofs: File not found.")
 check "no image program: nothing left" nothing_left
 
 # 4. No identity archive on the server: said so, and the image is made without one.
@@ -252,6 +257,32 @@ check "-d: the program beside orbec.exe made the image" \
 check "-d, ISO program beside orbec.exe: the image's label" \
   grep -qx "Volume Id    : ORBE $version" <<<"$(xorriso -indev "$work/d.iso" -pvd_info 2>/dev/null)"
 rm -f "$work/d.iso"
+
+# 9. A system text ends its line with one CRLF, and inside a sentence leaves it on one line
+# (wine's text for a missing file is "File not found.").
+rm -rf "${temp:?}"/* "${temp:?}"/.[!.]*
+serve "$mirror"
+run_orbec "$work/fail.iso" -u
+check "no isohybrid: status 1" test "$status" -eq 1
+check "no isohybrid: one line, one CRLF" cmp -s "$work/err.txt" \
+  <(crlf_text "Failed to launch isohybrid: File not found. (it comes with the package syslinux-utils)")
+
+# 10. Ctrl+C while the image is copied to another file system (the output in /dev/shm, a tmpfs):
+# the partial copy beside the output goes too.
+other=$(mktemp -d /dev/shm/orbec-wine-e2e.XXXXXX)
+status=0
+ORBEC_STANDIN_PAD_MIB=512 "$src/scripts/wine-run.sh" "$exe" "$other/big.iso" \
+  >"$work/out.txt" 2>"$work/err.txt" &
+pid=$!
+for _ in $(seq 6000); do
+  compgen -G "$other/.big.iso.*" >/dev/null && break
+  sleep 0.01
+done
+kill -INT "$pid"
+wait "$pid" || status=$?
+check "Ctrl+C during the copy: status 58" test "$status" -eq 58
+check "Ctrl+C during the copy: neither a partial copy nor an output file" test -z "$(ls -A "$other")"
+check "Ctrl+C during the copy: nothing left" nothing_left
 
 echo "wine end to end: $passes passed, $failures failed"
 [ "$failures" -eq 0 ]

@@ -118,11 +118,15 @@ TEST(MakePrivateDirectory, CreatesAFolderAndReusesItsOwn) {
   EXPECT_EQ(GetLastError(), kCodes.missing_folder);
 }
 
-TEST(MakePrivateDirectory, RefusesALinkAFileAndAForeignFolder) {
+TEST(MakePrivateDirectory, RefusesALinkAFileAFolderOthersMayWriteAndAForeignFolder) {
   TempDir dir;
   WriteFileBytes(dir / "file", "x");
   EXPECT_FALSE(MakePrivateDirectory(dir / "file"));
   EXPECT_EQ(GetLastError(), kCodes.not_a_directory);
+  fs::create_directory(dir / "open");
+  ASSERT_TRUE(testing_support::LetOthersWrite(dir.path() / "open"));
+  EXPECT_FALSE(MakePrivateDirectory(dir / "open"));
+  EXPECT_EQ(GetLastError(), kErrorFolderOthersMayWrite);
 
   fs::create_directory(dir / "target");
   if (!MakeSymbolicLink(dir.path() / "target", dir.path() / "link", true)) {
@@ -229,6 +233,15 @@ TEST(LinkOrCopy, LinksOrCopiesARegularFileButNeverALink) {
   EXPECT_TRUE(fs::equivalent(dir / "file", dir / "linked")) << "a link, not a copy";
   EXPECT_FALSE(LinkOrCopy(dir / "file", dir / "linked")) << "the target must not exist";
   EXPECT_EQ(GetLastError(), kCodes.exists);
+  // A file with a second name, or one that others may write, could change later: copied.
+  WriteFileBytes(dir / "open", "open");
+  ASSERT_TRUE(testing_support::LetOthersWrite(dir.path() / "open"));
+  for (const char* source : {"file", "open"}) {
+    ASSERT_TRUE(LinkOrCopy(dir / source, dir / "copy")) << source;
+    EXPECT_FALSE(fs::equivalent(dir / source, dir / "copy")) << source;
+    EXPECT_EQ(ReadFileBytes(dir / "copy"), ReadFileBytes(dir / source));
+    fs::remove(dir / "copy");
+  }
   const bool symlinked = MakeSymbolicLink(dir.path() / "file", dir.path() / "link", false);
   if (symlinked) {
     EXPECT_FALSE(LinkOrCopy(dir / "link", dir / "from-link"));
@@ -246,7 +259,7 @@ TEST(LinkOrCopy, LinksOrCopiesARegularFileButNeverALink) {
     EXPECT_EQ(ReadFileBytes(dir / "cached"), "other bytes");
     fs::remove(source);
   }
-  EXPECT_EQ(EntriesIn(dir.path()), symlinked ? 4u : 3u) << "file, linked, link, cached";
+  EXPECT_EQ(EntriesIn(dir.path()), symlinked ? 5u : 4u) << "file, linked, open, link, cached";
   if (!symlinked) GTEST_SKIP() << kNoSymbolicLinks;
 }
 

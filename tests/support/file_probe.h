@@ -37,6 +37,10 @@ bool GiveToAnotherUser(const std::filesystem::path& path);
 
 extern const char* const kNoOtherUser;
 
+// Lets every user write the file or folder: the write permission of others on Linux, an entry
+// for Everyone in its access list on Windows. False when the system refuses.
+bool LetOthersWrite(const std::filesystem::path& path);
+
 // A folder on another file system than the temporary folder, for moves across them.
 std::optional<std::filesystem::path> OtherFileSystemFolder();
 

@@ -39,6 +39,13 @@ std::string HostPath(const std::filesystem::path& path) {
   return std::filesystem::absolute(path).string();
 }
 
+bool LetOthersWrite(const std::filesystem::path& path) {
+  std::error_code error;
+  std::filesystem::permissions(path, std::filesystem::perms::others_write,
+                               std::filesystem::perm_options::add, error);
+  return !error;
+}
+
 bool GiveToAnotherUser(const std::filesystem::path& path) {
   return geteuid() == 0 && chown(path.c_str(), 65534, 65534) == 0;
 }

@@ -9,6 +9,10 @@
 #include <vector>
 
 #include "platform/windows_win.h"
+// After windows.h, whose types it uses.
+#include <aclapi.h>
+#include <sddl.h>
+
 #include "support/file_probe.h"
 #include "support/wine_host_win.h"
 
@@ -117,6 +121,20 @@ namespace testing_support {
 
 bool UnderWine() {
   return ::GetProcAddress(::GetModuleHandleW(L"ntdll"), "wine_get_version") != nullptr;
+}
+
+bool LetOthersWrite(const std::filesystem::path& path) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;  // Everyone may do anything
+  BOOL present = FALSE, defaulted = FALSE;
+  PACL list = nullptr;
+  const bool done = ::ConvertStringSecurityDescriptorToSecurityDescriptorW(
+                        L"D:(A;;FA;;;WD)", SDDL_REVISION_1, &descriptor, nullptr) &&
+                    ::GetSecurityDescriptorDacl(descriptor, &present, &list, &defaulted) &&
+                    ::SetNamedSecurityInfoW(const_cast<wchar_t*>(path.c_str()), SE_FILE_OBJECT,
+                                            DACL_SECURITY_INFORMATION, nullptr, nullptr, list,
+                                            nullptr) == ERROR_SUCCESS;
+  ::LocalFree(descriptor);
+  return done;
 }
 
 bool GiveToAnotherUser(const std::filesystem::path& path) {

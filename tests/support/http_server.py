@@ -9,8 +9,8 @@ Faults are injected per request, chosen in two ways:
   * in a rules file (--rules, JSON, read again on every request): {"<path>": ["kind", ...]};
     the n-th request of a path gets the n-th kind, the last kind repeats.
 Kinds: ok, status:<code>, nolength, chunked, short:<bytes>, stall:<bytes>, slow:<ms>,
-trickle:<bytes per second>, redirect:<target path without its leading slash>, redirectloop,
-corrupt, closed, endless (a body that never ends).
+trickle:<bytes per second>, redirect:<target path without its leading slash, or a whole URL>,
+redirectloop, corrupt, closed, endless (a body that never ends).
 Every request is logged (--log) as one line: "<method> <path> <authorization header or ->".
 --port-file, --stop-file and --lifetime: see server_control.py.
 """
@@ -112,7 +112,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.send_plain(int(arg), b"fault status\n")
             return
         if kind == "redirect":
-            self.send_plain(302, b"", {"Location": "/" + arg.lstrip("/")})
+            target = arg if "://" in arg else "/" + arg.lstrip("/")
+            self.send_plain(302, b"", {"Location": target})
             return
         if kind == "redirectloop":
             self.send_plain(302, b"", {"Location": self.path})

@@ -5,15 +5,17 @@
 // current folder, as the lines "command line: <text>" and "current folder: <path>" in UTF-8,
 // to the file named by ORBEC_STANDIN_RECORD (by default "mkisofs.record" beside itself). When
 // ORBEC_STANDIN_EXIT is set it ends with that code. Otherwise it has the host's ISO program write
-// the image: under wine that is xorriso on the Linux side, given the same arguments after "-as
-// mkisofs". A Linux program started from a Windows one runs detached (no wait, no exit code, no
-// pipe), so the shell that runs it writes the exit code into a file, which the stand-in waits for.
-// xorriso's messages go to a log that is copied to standard error when it fails or when asked for
-// "-v".
+// the image, and then appends as many MiB of zeros as ORBEC_STANDIN_PAD_MIB says (a large image
+// for slow moves). Under wine that program is xorriso on the Linux side, given the same arguments
+// after "-as mkisofs". A Linux program started from a Windows one runs detached (no wait, no exit
+// code, no pipe), so the shell that runs it writes the exit code into a file, which the stand-in
+// waits for. xorriso's messages go to a log that is copied to standard error when it fails or
+// when asked for "-v".
 #include "platform/windows_win.h"
 // shellapi.h needs the declarations of windows.h.
 #include <shellapi.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
@@ -152,6 +154,18 @@ int RunHostIsoProgram(const std::vector<std::string>& arguments, bool verbose) {
   return code;
 }
 
+// Appends `mebibytes` MiB of zeros to the image that follows "-o" (what an image holds is read
+// from its start: it stays whole); the exit code.
+int PadImage(const std::vector<std::string>& arguments, unsigned long mebibytes) {
+  auto output = std::find(arguments.begin(), arguments.end(), "-o");
+  if (output == arguments.end() || ++output == arguments.end()) return kNoHostProgram;
+  std::FILE* file = _wfopen(platform::Widen(*output).c_str(), L"ab");
+  const std::vector<char> zeros(1 << 20);
+  while (file != nullptr && mebibytes > 0 && std::fwrite(zeros.data(), zeros.size(), 1, file) == 1)
+    --mebibytes;
+  return file != nullptr && std::fclose(file) == 0 && mebibytes == 0 ? 0 : kNoHostProgram;
+}
+
 }  // namespace
 
 int main() {
@@ -173,5 +187,8 @@ int main() {
   const std::vector<std::string> arguments = OwnArguments();
   bool verbose = false;
   for (const std::string& argument : arguments) verbose = verbose || argument == "-v";
-  return RunHostIsoProgram(arguments, verbose);
+  const int code = RunHostIsoProgram(arguments, verbose);
+  const std::wstring padding = Environment(L"ORBEC_STANDIN_PAD_MIB");
+  if (code != 0 || padding.empty()) return code;
+  return PadImage(arguments, std::wcstoul(padding.c_str(), nullptr, 10));
 }
