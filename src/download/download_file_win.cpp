@@ -7,6 +7,7 @@
 #include <string>
 
 #include "download/download_file.h"
+#include "download/transfer_error.h"
 #include "download/transfer_limits.h"
 #include "platform/error_text.h"
 #include "platform/last_error.h"
@@ -225,14 +226,15 @@ bool DownloadFile(const std::string& url, const std::string& path,
 
   std::uint64_t total = 0;
   if (answer.kind == INTERNET_HANDLE_TYPE_HTTP_REQUEST) {
-    if (!answer.has_status || answer.status != 200) {
+    TransferResult result;
+    result.failure = answer.too_many_redirects ? platform::kErrorHttpRedirectFailed : 0;
+    result.http = true;
+    result.status = answer.has_status ? static_cast<long>(answer.status) : 0;
+    if (const std::uint32_t code = TransferErrorCode(result)) {
       // Set once both handles are closed, so that nothing can overwrite it.
       request.Close();
       root.Close();
-      platform::SetLastError(answer.too_many_redirects ? platform::kErrorHttpRedirectFailed
-                             : answer.has_status && answer.status == 404
-                                 ? platform::kErrorInternetItemNotFound
-                                 : platform::kErrorInternetCannotConnect);
+      platform::SetLastError(code);
       return false;
     }
     total = ContentLength(request.get());
@@ -261,7 +263,9 @@ bool DownloadFile(const std::string& url, const std::string& path,
   // The internet client ends a body quietly when the server closes the connection early:
   // a body shorter than announced is a broken transfer, not a file.
   if (written < total) {
-    platform::SetLastError(platform::kErrorInternetConnectionAborted);
+    TransferResult result;
+    result.failure = platform::kErrorInternetConnectionAborted;
+    platform::SetLastError(TransferErrorCode(result));
     return false;
   }
   return true;

@@ -154,7 +154,7 @@ std::optional<bool> OwnedByCurrentUser(HANDLE handle) {
   return own;
 }
 
-std::optional<std::wstring> RandomSibling(const std::wstring& path) {
+std::optional<std::wstring> RandomSiblingOf(const std::wstring& path) {
   unsigned int high = 0, low = 0;
   if (rand_s(&high) != 0 || rand_s(&low) != 0) return std::nullopt;
   wchar_t suffix[17];

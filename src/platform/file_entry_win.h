@@ -59,6 +59,6 @@ std::optional<bool> OwnedByCurrentUser(HANDLE handle);
 
 // A name beside `path` that nobody can predict, ".<name>.<16 random hex digits>"; nothing
 // when the system has no random numbers to give.
-std::optional<std::wstring> RandomSibling(const std::wstring& path);
+std::optional<std::wstring> RandomSiblingOf(const std::wstring& path);
 
 }  // namespace platform

@@ -2,7 +2,12 @@
 // (an errno value or one of the platform codes of error_text.h), except where noted.
 #pragma once
 
+#include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
+
+#include "platform/interrupt.h"
 
 namespace platform {
 
@@ -48,5 +53,26 @@ bool LinkOrCopy(const std::string& from, const std::string& to);
 // Puts a link or copy of `from` at `to` atomically: under an unpredictable name beside `to`
 // first, then renamed over it, so a reader of `to` sees the old file or the whole new one.
 bool ReplaceWithLinkOrCopy(const std::string& from, const std::string& to);
+
+// The primitives the portable operations above are made of.
+
+// A name beside `to` that nobody can predict, ".<name>.<16 random hex digits>"; nothing (last
+// error set) when no random number can be had.
+std::optional<std::string> RandomSibling(const std::string& to);
+
+// Whether a failure's code says that a name was already taken.
+bool IsNameTaken(std::uint32_t code);
+
+// Calls make with fresh unpredictable names beside `to` until it succeeds, or fails for another
+// reason than a taken name; false with the last error set when no call succeeded.
+bool WithFreshSibling(const std::string& to, const std::function<bool(const std::string&)>& make);
+
+// LinkOrCopy, the new entry claimed in `claim` (removed on interruption) from the moment it
+// exists: a copy before its first byte.
+bool LinkOrCopyClaimed(const std::string& from, const std::string& to,
+                       std::optional<ClaimedFile>& claim);
+
+// Renames `from` over `to`, which it replaces in one step.
+bool RenameOver(const std::string& from, const std::string& to);
 
 }  // namespace platform

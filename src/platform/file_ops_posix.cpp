@@ -53,30 +53,17 @@ bool SyncParentFolder(const std::string& path) {
   return folder.valid() && fsync(folder.get()) == 0;
 }
 
-// A name beside `to` that nobody can predict, ".<name>.<16 random hex digits>"; nothing (errno
-// set) when no random number can be had.
-std::optional<std::string> RandomSibling(const std::string& to) {
-  std::uint64_t random = 0;
-  if (getrandom(&random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) {
-    return std::nullopt;
-  }
-  char suffix[17];
-  std::snprintf(suffix, sizeof suffix, "%016llx", static_cast<unsigned long long>(random));
-  std::filesystem::path target(to);
-  return (target.parent_path() / ("." + target.filename().string() + "." + suffix)).string();
-}
-
 // A new file at a random name beside `to`, created exclusively without following links, so
 // nobody can have prepared it.
 UniqueFd CreateSibling(const std::string& to, std::string& name) {
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    std::optional<std::string> sibling = RandomSibling(to);
-    if (!sibling) break;
-    name = *sibling;
-    UniqueFd fd(open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
-    if (fd.valid() || errno != EEXIST) return fd;
-  }
-  return UniqueFd(-1);
+  UniqueFd fd;
+  WithFreshSibling(to, [&](const std::string& sibling) {
+    fd =
+        UniqueFd(open(sibling.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
+    name = sibling;
+    return fd.valid() || FailWithErrno();
+  });
+  return fd;
 }
 
 bool CopyData(int from, int to) {
@@ -95,7 +82,7 @@ bool CopyAcross(const std::string& from, const std::string& to) {
   if (!source.valid()) return FailWithErrno();
   std::string partial;
   UniqueFd target = CreateSibling(to, partial);
-  if (!target.valid()) return FailWithErrno();
+  if (!target.valid()) return false;
   ClaimedFile claim(partial);
   bool copied = CopyData(source.get(), target.get()) && fsync(target.get()) == 0;
   if (copied && !PathNamesOpenFile(partial, target.get())) {
@@ -112,15 +99,16 @@ bool CopyAcross(const std::string& from, const std::string& to) {
   return true;
 }
 
-// A copy of the open file's bytes in a new file at `to`, created exclusively; removed again on
-// failure.
-bool CopyToNewFile(int source, const std::string& to) {
+// A copy of the open file's bytes in a new file at `to`, created exclusively and claimed before
+// its first byte; removed again on failure.
+bool CopyToNewFile(int source, const std::string& to, std::optional<ClaimedFile>& claim) {
   UniqueFd target(open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
   if (!target.valid()) return FailWithErrno();
-  ClaimedFile claim(to);
+  claim.emplace(to);
   if (!CopyData(source, target.get()) || target.Close() != 0) {
     FailWithErrno();
-    claim.Remove();
+    claim->Remove();
+    claim.reset();
     return false;
   }
   return true;
@@ -149,12 +137,6 @@ bool MakePrivateDirectory(const std::string& path) {
   return AcceptExistingDirectory(path);
 }
 
-bool RemoveTree(const std::string& path) {
-  std::error_code error;
-  std::filesystem::remove_all(path, error);
-  return !error;
-}
-
 bool RemoveOwnTree(const std::string& path) {
   struct stat info {};
   if (lstat(path.c_str(), &info) == 0 && info.st_uid != geteuid()) return false;
@@ -177,7 +159,26 @@ bool MoveFileReplace(const std::string& from, const std::string& to) {
   return CopyAcross(from, to);
 }
 
-bool LinkOrCopy(const std::string& from, const std::string& to) {
+std::optional<std::string> RandomSibling(const std::string& to) {
+  std::uint64_t random = 0;
+  if (getrandom(&random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) {
+    FailWithErrno();
+    return std::nullopt;
+  }
+  char suffix[17];
+  std::snprintf(suffix, sizeof suffix, "%016llx", static_cast<unsigned long long>(random));
+  std::filesystem::path target(to);
+  return (target.parent_path() / ("." + target.filename().string() + "." + suffix)).string();
+}
+
+bool IsNameTaken(std::uint32_t code) { return code == EEXIST; }
+
+bool RenameOver(const std::string& from, const std::string& to) {
+  return rename(from.c_str(), to.c_str()) == 0 || FailWithErrno();
+}
+
+bool LinkOrCopyClaimed(const std::string& from, const std::string& to,
+                       std::optional<ClaimedFile>& claim) {
   struct stat info {};
   // Checked before the opening, which would wait on a pipe.
   if (lstat(from.c_str(), &info) != 0) return FailWithErrno();
@@ -191,31 +192,15 @@ bool LinkOrCopy(const std::string& from, const std::string& to) {
   if (!source.valid()) return FailWithErrno();
   if (MayShareByLink(FactsOf(info))) {
     if (link(from.c_str(), to.c_str()) == 0) {
+      claim.emplace(to);
       if (PathNamesOpenFile(to, source.get())) return true;
+      claim.reset();
       unlink(to.c_str());  // another file took the name between the check and the link
     } else if (errno == EEXIST || errno == ENOENT) {
       return FailWithErrno();
     }
   }
-  return CopyToNewFile(source.get(), to);
-}
-
-bool ReplaceWithLinkOrCopy(const std::string& from, const std::string& to) {
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    std::optional<std::string> sibling = RandomSibling(to);
-    if (!sibling) return FailWithErrno();
-    const std::string& temporary = *sibling;
-    if (!LinkOrCopy(from, temporary)) {
-      if (GetLastError() == EEXIST) continue;
-      return false;
-    }
-    ClaimedFile claim(temporary);  // an interruption removes it until the rename
-    if (rename(temporary.c_str(), to.c_str()) == 0) return true;
-    FailWithErrno();
-    claim.Remove();
-    return false;
-  }
-  return false;
+  return CopyToNewFile(source.get(), to, claim);
 }
 
 }  // namespace platform

@@ -69,71 +69,6 @@ bool DeleteOpenEntry(HANDLE handle) {
   return true;
 }
 
-// The names in an open folder, read through its handle: the walk holds it with delete
-// access, which a second opening of the folder by name (FindFirstFileW) would collide with.
-// `error` is 0 when every name was read.
-std::vector<std::wstring> FolderContent(HANDLE folder, DWORD& error) {
-  std::vector<std::wstring> names;
-  std::vector<LONGLONG> buffer(8192);  // 64 KiB, aligned for the records
-  FILE_INFO_BY_HANDLE_CLASS kind = FileIdBothDirectoryRestartInfo;
-  while (::GetFileInformationByHandleEx(folder, kind, buffer.data(),
-                                        static_cast<DWORD>(buffer.size() * sizeof(LONGLONG)))) {
-    kind = FileIdBothDirectoryInfo;
-    const auto* bytes = reinterpret_cast<const unsigned char*>(buffer.data());
-    for (;;) {
-      const auto* entry = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(bytes);
-      const std::wstring name(entry->FileName, entry->FileNameLength / sizeof(wchar_t));
-      if (name != L"." && name != L"..") names.push_back(name);
-      if (entry->NextEntryOffset == 0) break;
-      bytes += entry->NextEntryOffset;
-    }
-  }
-  error = ::GetLastError() == ERROR_NO_MORE_FILES ? 0 : ::GetLastError();
-  return names;
-}
-
-bool RemoveEntry(const std::wstring& path, const std::wstring& folder, const std::wstring& name);
-
-// Removes everything in an open folder, then the folder; goes on past failures so that as
-// much as possible goes.
-bool RemoveOpenFolder(HANDLE handle, const std::wstring& path) {
-  const std::optional<std::wstring> resolved = FinalPath(handle);
-  if (!resolved) return FailWithSystemError();
-  DWORD listing_error = 0;
-  bool removed = true;
-  for (const std::wstring& name : FolderContent(handle, listing_error)) {
-    removed = RemoveEntry(path + L"\\" + name, *resolved, name) && removed;
-  }
-  if (listing_error != 0) return FailWith(listing_error);
-  return DeleteOpenEntry(handle) && removed;
-}
-
-// Removes the entry `name` of the folder resolved as `folder`, reached as `path`. An entry
-// that opens as another path is a link the system follows: it is left alone, and so is
-// what it points to.
-bool RemoveEntry(const std::wstring& path, const std::wstring& folder, const std::wstring& name) {
-  UniqueHandle entry = OpenEntry(path, kRemoveAccess, kShareAll);
-  if (!entry.valid()) {
-    const DWORD code = ::GetLastError();
-    return IsMissing(code) || FailWith(code);
-  }
-  if (!IsEntryOf(entry.get(), folder, name)) return FailWith(ERROR_CANT_RESOLVE_FILENAME);
-  const std::optional<DWORD> attributes = AttributesOf(entry.get());
-  if (!attributes) return FailWithSystemError();
-  if (IsFolderToEnter(*attributes)) return RemoveOpenFolder(entry.get(), path);
-  return DeleteOpenEntry(entry.get());
-}
-
-// The resolved path of the folder that holds `path`; nothing with the last error set.
-std::optional<std::wstring> ResolvedFolderOf(const std::wstring& path) {
-  UniqueHandle folder(::CreateFileW(FolderOf(path).c_str(), FILE_READ_ATTRIBUTES, kShareAll,
-                                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-  std::optional<std::wstring> resolved;
-  if (folder.valid()) resolved = FinalPath(folder.get());
-  if (!resolved) FailWithSystemError();
-  return resolved;
-}
-
 struct LocalFreeDeleter {
   void operator()(void* memory) const { ::LocalFree(memory); }
 };
@@ -337,7 +272,6 @@ bool CopyOpenFile(HANDLE source, const std::wstring& to, std::optional<ClaimedFi
   return FailWith(code);
 }
 
-// LinkOrCopy; a copy, and a link made for ReplaceWithLinkOrCopy, is claimed in `claim`.
 bool LinkOrCopyWide(const std::wstring& from, const std::wstring& to,
                     std::optional<ClaimedFile>& claim) {
   UniqueHandle source = OpenRegularFile(from);
@@ -366,15 +300,11 @@ bool LinkOrCopyWide(const std::wstring& from, const std::wstring& to,
 bool CopyAcross(const std::wstring& from, const std::wstring& to) {
   UniqueHandle source = OpenRegularFile(from);
   if (!source.valid()) return false;
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    const std::optional<std::wstring> partial = RandomSibling(to);
-    if (!partial) return FailWith(ERROR_GEN_FAILURE);
+  return WithFreshSibling(Narrow(to), [&](const std::string& name) {
+    const std::wstring partial = Widen(name);
     std::optional<ClaimedFile> claim;  // an interruption removes the copy until the rename
-    if (!CopyOpenFile(source.get(), *partial, claim)) {
-      if (IsTaken(static_cast<DWORD>(GetLastError()))) continue;
-      return false;
-    }
-    if (!::MoveFileExW(partial->c_str(), to.c_str(),
+    if (!CopyOpenFile(source.get(), partial, claim)) return false;
+    if (!::MoveFileExW(partial.c_str(), to.c_str(),
                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
       const DWORD code = ::GetLastError();
       claim->Remove();
@@ -383,8 +313,7 @@ bool CopyAcross(const std::wstring& from, const std::wstring& to) {
     source.Reset();
     DeleteFile(Narrow(from));
     return true;
-  }
-  return FailWith(ERROR_FILE_EXISTS);
+  });
 }
 
 // False only when the source and the target's folder are known to lie on two volumes.
@@ -428,13 +357,6 @@ bool MakePrivateDirectory(const std::string& path) {
   return AcceptExistingDirectory(wide);
 }
 
-bool RemoveTree(const std::string& path) {
-  const std::wstring wide = Widen(path);
-  const std::optional<std::wstring> folder = ResolvedFolderOf(wide);
-  if (!folder) return IsMissing(static_cast<DWORD>(GetLastError()));
-  return RemoveEntry(wide, *folder, NameOf(wide));
-}
-
 bool RemoveOwnTree(const std::string& path) {
   UniqueHandle root = OpenEntry(Widen(path), READ_CONTROL, kShareAll);
   if (!root.valid()) {
@@ -473,30 +395,25 @@ bool MoveFileReplace(const std::string& from, const std::string& to) {
   return CopyAcross(source, target);
 }
 
-bool LinkOrCopy(const std::string& from, const std::string& to) {
-  std::optional<ClaimedFile> claim;  // an interruption meanwhile takes the work folder anyway
-  return LinkOrCopyWide(Widen(from), Widen(to), claim);
+std::optional<std::string> RandomSibling(const std::string& to) {
+  std::optional<std::wstring> sibling = RandomSiblingOf(Widen(to));
+  if (!sibling) {
+    FailWith(ERROR_GEN_FAILURE);
+    return std::nullopt;
+  }
+  return Narrow(*sibling);
 }
 
-bool ReplaceWithLinkOrCopy(const std::string& from, const std::string& to) {
-  const std::wstring source = Widen(from);
-  const std::wstring target = Widen(to);
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    const std::optional<std::wstring> temporary = RandomSibling(target);
-    if (!temporary) return FailWith(ERROR_GEN_FAILURE);
-    std::optional<ClaimedFile> claim;  // an interruption removes it until the rename
-    if (!LinkOrCopyWide(source, *temporary, claim)) {
-      if (IsTaken(static_cast<DWORD>(GetLastError()))) continue;
-      return false;
-    }
-    if (::MoveFileExW(temporary->c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-      return true;
-    }
-    const DWORD code = ::GetLastError();
-    if (claim) claim->Remove();
-    return FailWith(code);
-  }
-  return FailWith(ERROR_FILE_EXISTS);
+bool IsNameTaken(std::uint32_t code) { return IsTaken(code); }
+
+bool RenameOver(const std::string& from, const std::string& to) {
+  return ::MoveFileExW(Widen(from).c_str(), Widen(to).c_str(), MOVEFILE_REPLACE_EXISTING) ||
+         FailWithSystemError();
+}
+
+bool LinkOrCopyClaimed(const std::string& from, const std::string& to,
+                       std::optional<ClaimedFile>& claim) {
+  return LinkOrCopyWide(Widen(from), Widen(to), claim);
 }
 
 }  // namespace platform

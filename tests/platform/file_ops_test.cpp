@@ -144,34 +144,6 @@ TEST(MakePrivateDirectory, RefusesALinkAFileAFolderOthersMayWriteAndAForeignFold
   EXPECT_EQ(GetLastError(), kErrorFolderForeignOwner);
 }
 
-TEST(RemoveTree, RemovesEverythingButNeverFollowsALink) {
-  TempDir dir;
-  const fs::path tree = dir.path() / "tree";
-  fs::create_directories(tree / "sub");
-  WriteFileBytes(tree / "sub/file", "x");
-  WriteFileBytes(tree / "read-only", "x");
-  fs::permissions(tree / "read-only", fs::perms::owner_read);
-  fs::create_directory(dir / "outside");
-  WriteFileBytes(dir / "outside/keep", "keep");
-  const bool linked = MakeSymbolicLink(dir.path() / "outside", tree / "link", true) &&
-                      MakeSymbolicLink(dir.path() / "outside/keep", tree / "sub/file-link", false);
-  const bool removed = RemoveTree(tree.string());
-  EXPECT_EQ(ReadFileBytes(dir / "outside/keep"), "keep");
-  EXPECT_FALSE(fs::exists(tree / "sub/file"));
-  EXPECT_FALSE(fs::exists(tree / "read-only"));
-  if (linked && testing_support::UnderWine()) {
-    // Wine deletes a link's target in place of the link: the links stay, with their folders.
-    EXPECT_FALSE(removed);
-    EXPECT_TRUE(fs::exists(tree / "sub"));
-  } else {
-    EXPECT_TRUE(removed);
-    EXPECT_FALSE(fs::exists(tree));
-  }
-  EXPECT_TRUE(RemoveTree(dir / "missing")) << "a missing tree is fine";
-  EXPECT_TRUE(RemoveTree(dir / "missing/deeper"));
-  if (!linked) GTEST_SKIP() << kNoSymbolicLinks;
-}
-
 TEST(DeleteFile, RemovesAFileEvenReadOnlyButNeverAFolderOrALinksTarget) {
   TempDir dir;
   WriteFileBytes(dir / "file", "x");

@@ -46,6 +46,7 @@ TEST(RemoveTreeSignalSafe, RemovesADeepTreeWithReadOnlyFiles) {
   EXPECT_TRUE(RemoveTreeSignalSafe((dir / "tree").c_str()));
   EXPECT_FALSE(fs::exists(dir.path() / "tree"));
   EXPECT_TRUE(RemoveTreeSignalSafe((dir / "tree").c_str()));  // nothing there is fine
+  EXPECT_TRUE(RemoveTreeSignalSafe((dir / "missing/deeper").c_str()));
 }
 
 // A link in the tree, or the tree itself a link, goes as itself or stays; what it points to
