@@ -256,6 +256,7 @@ std::optional<SignedPart> ReadSigned(std::string_view der, Element& tbs,
   if (!der::IsWellFormed(der)) return std::nullopt;
   Reader outer(der);
   std::optional<Element> whole = outer.Next(der::kSequence);
+  if (!whole) return std::nullopt;
   Reader parts(whole->content);
   std::optional<Element> signed_element = parts.Next(der::kSequence);
   std::optional<Element> algorithm = parts.Next(der::kSequence);

@@ -67,6 +67,11 @@ TEST(DecodeCertificate, RefusesTextsThatAreNotCertificates) {
   for (const std::string& text : {std::string(), std::string("garbage"), notDer}) {
     EXPECT_EQ(Outcome([&] { DecodeCertificate(text); }), Crypt("Decoding certificate")) << text;
   }
+  // Well-formed DER that is not a SEQUENCE (found by fuzzing: it was read as one).
+  for (const std::string& der : {std::string("\x02\x01\x05", 3), std::string("\x0a\x00", 2)}) {
+    EXPECT_EQ(Outcome([&] { DecodeCertificateDer(der); }), Crypt("Decoding certificate"));
+    EXPECT_EQ(Outcome([&] { DecodeCrl(der); }), Crypt("Decoding crl"));
+  }
 }
 
 TEST(LoadCertificateFile, MissingFileNamesThePath) {
