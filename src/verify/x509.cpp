@@ -85,6 +85,8 @@ bool IsName(const Element& element) {
 
 // RSAPublicKey: a positive modulus and a positive exponent of at most 32 bits.
 bool IsRsaPublicKey(std::string_view bytes) {
+  // The key's bits are not DER that the certificate's own check looked into.
+  if (!der::IsWellFormed(bytes)) return false;
   Reader outer(bytes);
   std::optional<Element> key = outer.Next(der::kSequence);
   if (!key || !outer.AtEnd()) return false;
