@@ -95,9 +95,9 @@ ChecksumResult CheckAgainstManifest(const std::string& folder, const std::string
     report.Fail("Error: Manifest does not contain the requested file.\n");
     return ChecksumResult::kFailed;
   }
-  int result = digest == nullptr                  ? entry->CheckFile(folder + "/")
-               : entry->Matches(digest->Finish()) ? 0
-                                                  : 1;
+  // A download's digest was taken as its bytes arrived; a cached copy is hashed from disk.
+  int result = digest != nullptr ? (entry->Matches(digest->Finish()) ? 0 : 1)
+                                 : entry->CheckFile(folder + "/");
   if (result == 1) return ChecksumResult::kMismatch;
   if (result != 0) {
     report.Fail("Failed to verify the checksum.\n");
