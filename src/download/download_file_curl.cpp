@@ -29,8 +29,8 @@ using CurlHandle = std::unique_ptr<CURL, CurlDeleter>;
 // end for an empty body), once the answer's status is known to be good.
 class Transfer {
  public:
-  Transfer(CURL* curl, const std::string& path, IFileProgressCallback* progress)
-      : curl_(curl), path_(path), progress_(progress) {}
+  Transfer(CURL* curl, const std::string& path, IFileProgressCallback* progress, IChunkSink* sink)
+      : curl_(curl), path_(path), progress_(progress), sink_(sink) {}
 
   static size_t OnData(char* data, size_t, size_t count, void* self) {
     return static_cast<Transfer*>(self)->Write(data, count) ? count : 0;
@@ -73,6 +73,7 @@ class Transfer {
       return false;
     }
     written_ += count;
+    if (sink_ != nullptr) sink_->OnChunk(data, count);
     if (progress_ != nullptr) progress_->OnProgress(total_, written_);
     return true;
   }
@@ -80,6 +81,7 @@ class Transfer {
   CURL* curl_;
   const std::string& path_;
   IFileProgressCallback* progress_;
+  IChunkSink* sink_;
   platform::UniqueFd file_;
   std::uint64_t total_ = 0;
   std::uint64_t written_ = 0;
@@ -106,15 +108,15 @@ void Configure(CURL* curl, const std::string& url, Transfer& transfer) {
 
 }  // namespace
 
-bool DownloadFile(const std::string& url, const std::string& path,
-                  IFileProgressCallback* progress) {
+bool DownloadFile(const std::string& url, const std::string& path, IFileProgressCallback* progress,
+                  IChunkSink* sink) {
   InitCurlOnce();
   CurlHandle curl(curl_easy_init());
   if (!curl) {
     platform::SetLastError(ENOMEM);
     return false;
   }
-  Transfer transfer(curl.get(), path, progress);
+  Transfer transfer(curl.get(), path, progress, sink);
   Configure(curl.get(), url, transfer);
   CURLcode code = curl_easy_perform(curl.get());
   if (code == CURLE_OK && !transfer.Finish()) code = CURLE_WRITE_ERROR;

@@ -213,8 +213,8 @@ bool WriteChunk(HANDLE file, const char* data, DWORD size) {
 
 }  // namespace
 
-bool DownloadFile(const std::string& url, const std::string& path,
-                  IFileProgressCallback* progress) {
+bool DownloadFile(const std::string& url, const std::string& path, IFileProgressCallback* progress,
+                  IChunkSink* sink) {
   // Declared in this order, so that every exit closes the file, then the request, then the
   // root handle.
   InternetHandle root(::InternetOpenW(nullptr, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
@@ -258,6 +258,7 @@ bool DownloadFile(const std::string& url, const std::string& path,
     if (count == 0) break;
     if (!WriteChunk(file.get(), buffer.get(), count)) return false;
     written += count;
+    if (sink != nullptr) sink->OnChunk(buffer.get(), count);
     if (progress != nullptr) progress->OnProgress(total, written);
   }
   // The internet client ends a body quietly when the server closes the connection early:

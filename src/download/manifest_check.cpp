@@ -1,4 +1,5 @@
 // The verification half of the verified download: trust anchors, manifest, checksum.
+#include <exception>
 #include <sstream>
 
 #include "download/download_file.h"
@@ -40,9 +41,25 @@ const FileEntry* FindEntry(const VersionTool& manifest, const std::string& name)
 
 }  // namespace
 
+void DownloadDigest::OnChunk(const char* data, std::size_t size) noexcept {
+  if (failure_) return;
+  try {
+    if (!digest_) digest_.emplace();
+    digest_->Update(reinterpret_cast<const unsigned char*>(data), size);
+  } catch (...) {
+    failure_ = std::current_exception();
+  }
+}
+
+std::string DownloadDigest::Finish() {
+  if (failure_) std::rethrow_exception(failure_);
+  if (!digest_) digest_.emplace();
+  return VerificationToolCrypto::ToHex(digest_->Finish());
+}
+
 ChecksumResult CheckAgainstManifest(const std::string& folder, const std::string& file_name,
                                     const std::string& manifest_url, int verbosity,
-                                    platform::Console& console) {
+                                    platform::Console& console, DownloadDigest* digest) {
   const std::string certificate = folder + "/ps_rootca.crt";
   const std::string crl = folder + "/ps.crl";
   const std::string manifest_path = folder + "/manifest.dat";
@@ -78,7 +95,9 @@ ChecksumResult CheckAgainstManifest(const std::string& folder, const std::string
     report.Fail("Error: Manifest does not contain the requested file.\n");
     return ChecksumResult::kFailed;
   }
-  int result = entry->CheckFile(folder + "/");
+  // A download's digest was taken as its bytes arrived; a cached copy is hashed from disk.
+  int result = digest != nullptr ? (entry->Matches(digest->Finish()) ? 0 : 1)
+                                 : entry->CheckFile(folder + "/");
   if (result == 1) return ChecksumResult::kMismatch;
   if (result != 0) {
     report.Fail("Failed to verify the checksum.\n");
@@ -92,8 +111,9 @@ ChecksumResult CheckAgainstManifest(const std::string& folder, const std::string
 
 bool VerifyDownloadedFile(const std::string& folder, const std::string& file_name,
                           const std::string& manifest_url, int verbosity,
-                          platform::Console& console) {
-  ChecksumResult result = CheckAgainstManifest(folder, file_name, manifest_url, verbosity, console);
+                          platform::Console& console, DownloadDigest* digest) {
+  ChecksumResult result =
+      CheckAgainstManifest(folder, file_name, manifest_url, verbosity, console, digest);
   if (result == ChecksumResult::kMismatch) {
     platform::Reporter(console, verbosity).Fail("Error: File checksum is incorrect.\n");
   }

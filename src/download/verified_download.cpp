@@ -15,9 +15,9 @@
 namespace {
 
 bool Fetch(const std::string& url, const std::string& path, int verbosity,
-           platform::Console& console) {
+           platform::Console& console, DownloadDigest* digest) {
   MyProgressCallback progress(verbosity, console);
-  return DownloadFile(url, path, &progress);
+  return DownloadFile(url, path, &progress, digest);
 }
 
 // Reports a failed download; the last error is read first and stays as it was.
@@ -32,8 +32,8 @@ bool UseCachedCopy(const std::string& cache, const std::string& folder, const st
   const std::string path = folder + "/" + name;
   if (!platform::LinkOrCopy(cache + "/" + name, path)) return false;
   report.Say("Found a copy in the cache %s, checking it...\n", cache.c_str());
-  ChecksumResult result =
-      CheckAgainstManifest(folder, name, manifest_url, report.verbosity(), report.console());
+  ChecksumResult result = CheckAgainstManifest(folder, name, manifest_url, report.verbosity(),
+                                               report.console(), nullptr);
   if (result == ChecksumResult::kMatch) return true;
   platform::DeleteFile(path);
   if (result == ChecksumResult::kMismatch) {
@@ -88,13 +88,20 @@ bool DownloadAndVerify(const std::string& base_url, const std::optional<std::str
     report.Say("Integrity successfully verified.\n");
     return true;
   }
-  if (!Fetch(url, path, verbosity, console)) return ReportDownloadFailure(report);
+  // The file is hashed as it arrives when the entry looked up names it, each download by a
+  // digest of its own; a digest is used only once its download has succeeded.
+  const bool hashed = manifest_name && file_name;
+  DownloadDigest first;
+  DownloadDigest second;
+  DownloadDigest* digest = hashed ? &first : nullptr;
+  if (!Fetch(url, path, verbosity, console, digest)) return ReportDownloadFailure(report);
   if (!manifest_name) return true;
 
-  if (!VerifyDownloadedFile(folder, name, manifest_url, verbosity, console)) {
+  if (!VerifyDownloadedFile(folder, name, manifest_url, verbosity, console, digest)) {
     report.Say("Retrying the download...\n");
-    if (!Fetch(url, path, verbosity, console)) return ReportDownloadFailure(report);
-    if (!VerifyDownloadedFile(folder, name, manifest_url, verbosity, console)) return false;
+    digest = hashed ? &second : nullptr;
+    if (!Fetch(url, path, verbosity, console, digest)) return ReportDownloadFailure(report);
+    if (!VerifyDownloadedFile(folder, name, manifest_url, verbosity, console, digest)) return false;
   }
   report.Say("Integrity successfully verified.\n");
   if (cached) KeepInCache(*cache_folder, folder, name, report);

@@ -1,10 +1,14 @@
 // Fetching a component, and proving it genuine against its signed manifest.
 #pragma once
 
+#include <cstddef>
+#include <exception>
 #include <optional>
 #include <string>
 
+#include "download/download_file.h"
 #include "platform/console.h"
+#include "verify/digest.h"
 
 // Downloads base_url + "/" + remote_name (or base_url alone) to folder + "/" + file_name (or
 // folder alone). With a manifest name the file is verified against that manifest, and
@@ -23,17 +27,35 @@ bool DownloadAndVerify(const std::string& base_url, const std::optional<std::str
 // The outcome of checking a file against its manifest.
 enum class ChecksumResult { kMatch, kMismatch, kFailed };
 
+// The SHA-1 of one download, taken from its chunks as they are written, so that the file
+// need not be read back to be checked. One object per transfer: a retry hashes afresh.
+class DownloadDigest final : public IChunkSink {
+ public:
+  // A failure of the digest machinery is kept and thrown by Finish, where a check of the file
+  // on disk would have thrown it.
+  void OnChunk(const char* data, std::size_t size) noexcept override;
+
+  // ToHex of the SHA-1 of every chunk given (of none: the empty body's); called once, and only
+  // for a transfer that succeeded. Throws ve_crypt as Sha1Digest does.
+  std::string Finish();
+
+ private:
+  std::optional<VerificationToolCrypto::Sha1Digest> digest_;  // set up with the first bytes
+  std::exception_ptr failure_;
+};
+
 // Writes the embedded trust anchors into the folder, downloads the manifest there, verifies it
-// and compares the file's checksum with its entry; removes the verification files on a match.
+// and compares the file's checksum with its entry: with the digest of its download when one is
+// given, else by hashing the file in the folder. Removes the verification files on a match.
 // Prints every failure but a mismatch.
 ChecksumResult CheckAgainstManifest(const std::string& folder, const std::string& file_name,
                                     const std::string& manifest_url, int verbosity,
-                                    platform::Console& console);
+                                    platform::Console& console, DownloadDigest* digest);
 
 // CheckAgainstManifest, with a mismatch reported too; true on a match.
 bool VerifyDownloadedFile(const std::string& folder, const std::string& file_name,
                           const std::string& manifest_url, int verbosity,
-                          platform::Console& console);
+                          platform::Console& console, DownloadDigest* digest);
 
 // Copies the embedded resource of that id and type; false with the last error set.
 bool ExtractResourceToString(int id, const std::string& type, std::string& bytes);

@@ -16,5 +16,5 @@ int FileEntry::CheckFile(const std::string& folderPrefix) const {
   if (!file) return 2;
   std::optional<std::string> digest = VerificationToolCrypto::FileDigest(file.get());
   if (!digest) return 2;
-  return *digest == checksum_ ? 0 : 1;
+  return Matches(*digest) ? 0 : 1;
 }

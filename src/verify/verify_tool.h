@@ -19,6 +19,10 @@ class FileEntry {
   // or read. Throws ve_crypt when the digest machinery fails.
   int CheckFile(const std::string& folderPrefix) const;
 
+  // Whether a SHA-1 digest given as ToHex writes it (40 lower-case hexadecimal characters) is
+  // the listed checksum.
+  bool Matches(const std::string& hexDigest) const { return hexDigest == checksum_; }
+
   std::string path;          // as written between the quotes
   std::uint32_t number = 0;  // stored and copied, used by no check
 

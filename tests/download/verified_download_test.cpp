@@ -48,7 +48,7 @@ class VerifiedDownloadTest : public testing::Test {
     fs::create_directories(srv_ / "base");
     fs::create_directories(dest_);
     WriteFileBytes(srv_ / "base/comp.tar", "component bytes");
-    server_ = TestServer::StartHttp(srv_, {});
+    server_ = TestServer::StartHttp(srv_, {.rules = rules_});
     ASSERT_TRUE(server_);
     base_ = server_->url() + "/base/";
   }
@@ -71,6 +71,7 @@ class VerifiedDownloadTest : public testing::Test {
   TempDir dir_;
   fs::path srv_ = dir_.path() / "srv";
   fs::path dest_ = dir_.path() / "dest";
+  fs::path rules_ = dir_.path() / "rules.json";  // the server's faults, none while absent
   std::unique_ptr<TestServer> server_;
   std::string base_;
   MemoryConsole console_;
@@ -182,6 +183,18 @@ TEST_F(VerifiedDownloadTest, AChecksumThatDiffersFailsBothPasses) {
   EXPECT_EQ(console_.err,
             "Error: File checksum is incorrect.\nError: File checksum is incorrect.\n");
   EXPECT_TRUE(fs::exists(dest_ / "manifest.dat")) << "a failed pass leaves its files to the caller";
+}
+
+// Each download is hashed as it arrives: a first download spoiled on the way is fetched
+// again, and the retry is checked on its own bytes.
+TEST_F(VerifiedDownloadTest, ASpoiledDownloadIsRetriedAndHashedAfresh) {
+  Publish("./comp.tar", Sha1(srv_ / "base/comp.tar"));
+  WriteFileBytes(rules_, R"({"/base/comp.tar": ["corrupt", "ok"]})");
+  ASSERT_TRUE(Fetch(0)) << console_.err;
+  EXPECT_EQ(console_.err, "Error: File checksum is incorrect.\n");
+  const auto log = server_->RequestLog();
+  EXPECT_EQ(std::count(log.begin(), log.end(), "GET /base//comp.tar -"), 2);
+  EXPECT_EQ(ReadFileBytes(dest_ / "comp.tar"), "component bytes");
 }
 
 TEST_F(VerifiedDownloadTest, ABadSignatureIsDescribedWithAnEmptyLineAfter) {
