@@ -15,7 +15,9 @@ constexpr std::streamoff kDescriptorLimit = 32;
 constexpr unsigned char kBootRecord = 0;
 constexpr unsigned char kTerminator = 255;
 constexpr char kStandardIdentifier[] = "CD001";
-constexpr char kElTorito[] = "EL TORITO SPECIFICATION";
+// The boot system identifier of an El Torito boot record, as its bytes stand on the disk.
+constexpr char kElTorito[] = {'E', 'L', ' ', 'T', 'O', 'R', 'I', 'T', 'O', ' ', 'S', 'P',
+                              'E', 'C', 'I', 'F', 'I', 'C', 'A', 'T', 'I', 'O', 'N'};
 constexpr std::size_t kCatalogPointerOffset = 0x47;
 constexpr std::size_t kCatalogEntrySize = 32;
 constexpr unsigned char kValidationEntry = 0x01;
@@ -49,7 +51,7 @@ std::optional<std::uint32_t> BootCatalogSector(std::ifstream& file) {
       break;
     }
     if (descriptor[0] == kBootRecord &&
-        std::memcmp(descriptor + 7, kElTorito, sizeof kElTorito - 1) == 0) {
+        std::memcmp(descriptor + 7, kElTorito, sizeof kElTorito) == 0) {
       return Little32(descriptor + kCatalogPointerOffset);
     }
   }
