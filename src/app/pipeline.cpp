@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "app/fetch_ahead.h"
 #include "app/work_folder.h"
 #include "archive/virus_data_version.h"
 #include "download/server.h"
@@ -32,11 +33,27 @@ class NewOutputFile {
   bool pending_;
 };
 
+// A component fetched ahead of its step: where its file is kept until the step takes it.
+struct Prefetched {
+  std::size_t job;
+  std::string name;
+};
+
 // The steps after the work folder exists; one object per run.
 class Run {
  public:
   Run(PipelineOps& ops, platform::Reporter& report, std::optional<std::string> cache_folder)
       : ops_(ops), report_(report), cache_(std::move(cache_folder)) {}
+  ~Run() { EndFetchingAhead(); }
+  Run(const Run&) = delete;
+  Run& operator=(const Run&) = delete;
+
+  // Starts fetching the product and the virus data while the distribution is fetched and
+  // unpacked (their folder does not exist before). Progress lines cannot be shown from there,
+  // so a verbose run fetches one component after the other.
+  void StartFetchingAhead(const std::string& work);
+  // Stops what still runs ahead and removes the files no step took.
+  void EndFetchingAhead();
 
   bool Distribution(const std::string& work, const std::optional<std::string>& url);
   bool Product(const std::string& slax);
@@ -45,8 +62,9 @@ class Run {
 
  private:
   // Files verified by a manifest may come from, and go into, the cache.
-  bool Fetch(std::string base, std::optional<std::string> remote,
-             std::optional<std::string> manifest, std::string folder, std::string name) {
+  DownloadRequest Request(std::string base, std::optional<std::string> remote,
+                          std::optional<std::string> manifest, std::string folder,
+                          std::string name) const {
     DownloadRequest request;
     request.base_url = std::move(base);
     request.remote_name = std::move(remote);
@@ -54,21 +72,82 @@ class Run {
     request.manifest_name = std::move(manifest);
     request.folder = std::move(folder);
     request.file_name = std::move(name);
-    return ops_.DownloadAndVerify(request, report_.verbosity());
+    return request;
   }
+  DownloadRequest ProductRequest(std::string folder) const {
+    const std::string name(server::kProductArchive);
+    return Request(server::ProductBaseUrl(), name, std::string(server::kProductManifest),
+                   std::move(folder), name);
+  }
+  DownloadRequest VirusDataRequest(std::string folder) const {
+    const std::string name(server::kVirusDataArchive);
+    return Request(server::DataBaseUrl(), name, std::nullopt, std::move(folder), name);
+  }
+
+  bool Fetch(const DownloadRequest& request) {
+    return ops_.DownloadAndVerify(request, report_.verbosity(), report_.console());
+  }
+  std::optional<Prefetched> Ahead(const DownloadRequest& request);
+  bool FetchOrTake(std::optional<Prefetched>& ahead, const DownloadRequest& request);
 
   PipelineOps& ops_;
   platform::Reporter& report_;
   std::optional<std::string> cache_;
+  std::optional<FetchAhead> jobs_;
+  std::string staging_;
+  std::optional<Prefetched> product_;
+  std::optional<Prefetched> virus_data_;
 };
+
+void Run::StartFetchingAhead(const std::string& work) {
+  if (report_.verbose() || !ops_.FetchesAhead()) return;
+  // Without a folder of its own nothing runs ahead; the steps fetch as they come.
+  if (!ops_.CreateStagingFolder(work, staging_)) return;
+  jobs_.emplace();
+  product_ = Ahead(ProductRequest(staging_));
+  virus_data_ = Ahead(VirusDataRequest(staging_));
+}
+
+std::optional<Prefetched> Run::Ahead(const DownloadRequest& request) {
+  const int verbosity = report_.verbosity();
+  std::size_t job = jobs_->Start([this, request, verbosity](platform::Console& console) {
+    return ops_.DownloadAndVerify(request, verbosity, console);
+  });
+  return Prefetched{job, request.file_name.value_or("")};
+}
+
+void Run::EndFetchingAhead() {
+  if (!jobs_) return;
+  jobs_->StopAll();
+  jobs_.reset();
+  ops_.RemoveFolder(staging_);
+}
+
+// Takes the file that was fetched ahead, with the lines its fetch printed. A fetch ahead that
+// failed or was stopped, or a file that cannot be moved into its folder, leaves the step to be
+// done here, as if nothing had run ahead: what a failure prints is the step's own.
+bool Run::FetchOrTake(std::optional<Prefetched>& ahead, const DownloadRequest& request) {
+  if (jobs_ && ahead) {
+    const FetchAhead::Outcome& outcome = jobs_->Wait(ahead->job);
+    const std::string target = request.folder + "/" + ahead->name;
+    if (outcome.ok && ops_.MoveIntoPlace(staging_ + "/" + ahead->name, target)) {
+      outcome.output.Replay(report_.console());
+      ahead.reset();
+      return true;
+    }
+    ahead.reset();
+  }
+  return Fetch(request);
+}
 
 bool Run::Distribution(const std::string& work, const std::optional<std::string>& url) {
   const std::string archive_name(server::kDistributionArchive);
   std::string archive = work + "/" + archive_name;
   report_.Say("Downloading Linux distribution from %s...\n", url ? url->c_str() : "Kavero");
-  bool fetched = url ? Fetch(*url, std::nullopt, std::nullopt, work, archive_name)
-                     : Fetch(server::DistributionBaseUrl(), archive_name,
-                             std::string(server::kDistributionManifest), work, archive_name);
+  bool fetched =
+      url ? Fetch(Request(*url, std::nullopt, std::nullopt, work, archive_name))
+          : Fetch(Request(server::DistributionBaseUrl(), archive_name,
+                          std::string(server::kDistributionManifest), work, archive_name));
   if (!fetched) return false;
 
   report_.Say("Unpacking Linux distribution...\n");
@@ -87,15 +166,16 @@ bool Run::Distribution(const std::string& work, const std::optional<std::string>
 
 bool Run::Product(const std::string& slax) {
   report_.Say("Downloading Kavero Anti-Virus for Linux...\n");
-  const std::string name(server::kProductArchive);
-  return Fetch(server::ProductBaseUrl(), name, std::string(server::kProductManifest), slax, name);
+  return FetchOrTake(product_, ProductRequest(slax));
 }
 
 bool Run::VirusData(const std::string& slax, std::string& version) {
   const std::string name(server::kVirusDataArchive);
   std::string archive = slax + name;
   report_.Say("Downloading virus data...\n");
-  if (!Fetch(server::DataBaseUrl(), name, std::nullopt, slax, name)) return false;
+  const bool fetched = FetchOrTake(virus_data_, VirusDataRequest(slax));
+  EndFetchingAhead();  // nothing else runs ahead, and the image must not hold the folder
+  if (!fetched) return false;
 
   report_.Say("Determining virus data version...\n");
   // The version names a file, a URL and the image label, and its archive is not verified.
@@ -108,7 +188,7 @@ bool Run::VirusData(const std::string& slax, std::string& version) {
 bool Run::Identities(const std::string& slax, const std::string& version) {
   std::string name = platform::FormatText(server::kIdentityArchiveFormat, version.c_str());
   report_.Say("Downloading latest identities for virus data %s...\n", version.c_str());
-  if (Fetch(server::DataBaseUrl(), name, std::nullopt, slax, name)) return true;
+  if (Fetch(Request(server::DataBaseUrl(), name, std::nullopt, slax, name))) return true;
   if (platform::GetLastError() != platform::kErrorInternetItemNotFound) return false;
   report_.Say("No newer identities found\n");
   return true;
@@ -151,6 +231,7 @@ bool BuildImage(const std::string& output, const std::optional<std::string>& dis
   }
 
   Run run(ops, report, options.cache_folder);
+  run.StartFetchingAhead(work.path());
   std::string slax = work.path() + "/slax/";
   std::string version;
   if (!run.Distribution(work.path(), distribution_url) || !run.Product(slax) ||

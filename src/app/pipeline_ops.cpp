@@ -69,9 +69,21 @@ void RealPipelineOps::RemoveNewOutputFile(const std::string&) {
   new_output_.reset();
 }
 
-bool RealPipelineOps::DownloadAndVerify(const DownloadRequest& request, int verbosity) {
+bool RealPipelineOps::CreateStagingFolder(const std::string& work, std::string& path) {
+  return platform::WithFreshSibling(work + "/fetched", [&](const std::string& name) {
+    path = name;
+    return platform::MakePrivateDirectory(name);
+  });
+}
+
+bool RealPipelineOps::MoveIntoPlace(const std::string& from, const std::string& to) {
+  return platform::RenameOver(from, to);
+}
+
+bool RealPipelineOps::DownloadAndVerify(const DownloadRequest& request, int verbosity,
+                                        platform::Console& console) {
   return ::DownloadAndVerify(request.base_url, request.remote_name, request.manifest_name,
-                             request.folder, request.file_name, verbosity, console_,
+                             request.folder, request.file_name, verbosity, console,
                              request.cache_folder);
 }
 

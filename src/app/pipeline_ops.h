@@ -55,8 +55,17 @@ class PipelineOps {
   // Removes the empty output file that the check made, when the run fails.
   virtual void RemoveNewOutputFile(const std::string& path) = 0;
 
-  // These print their own failure messages.
-  virtual bool DownloadAndVerify(const DownloadRequest& request, int verbosity) = 0;
+  // Whether DownloadAndVerify may run on other threads while the run goes on.
+  virtual bool FetchesAhead() const = 0;
+  // Creates a private folder of an unpredictable name inside the work folder, for files
+  // fetched before the folder they belong in exists.
+  virtual bool CreateStagingFolder(const std::string& work, std::string& path) = 0;
+  // Renames a file over `to`; false, with nothing changed, when that cannot be done.
+  virtual bool MoveIntoPlace(const std::string& from, const std::string& to) = 0;
+
+  // These print their own failure messages, DownloadAndVerify to the console given.
+  virtual bool DownloadAndVerify(const DownloadRequest& request, int verbosity,
+                                 platform::Console& console) = 0;
   virtual bool CreateIsoImage(const std::string& work_folder, const std::string& output,
                               const std::string& label, int verbosity,
                               const IsoImageOptions& options) = 0;
@@ -83,7 +92,11 @@ class RealPipelineOps : public PipelineOps {
   bool OutputInWorkFolder(const std::string& output, const std::string& work) override;
   bool CanOpenOutputFile(const std::string& path, bool& created) override;
   void RemoveNewOutputFile(const std::string& path) override;
-  bool DownloadAndVerify(const DownloadRequest& request, int verbosity) override;
+  bool FetchesAhead() const override { return true; }
+  bool CreateStagingFolder(const std::string& work, std::string& path) override;
+  bool MoveIntoPlace(const std::string& from, const std::string& to) override;
+  bool DownloadAndVerify(const DownloadRequest& request, int verbosity,
+                         platform::Console& console) override;
   bool CreateIsoImage(const std::string& work_folder, const std::string& output,
                       const std::string& label, int verbosity,
                       const IsoImageOptions& options) override;

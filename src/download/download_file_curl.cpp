@@ -9,6 +9,8 @@
 #include "download/transfer_error.h"
 #include "download/transfer_error_curl.h"
 #include "download/transfer_limits.h"
+#include "download/transfer_stop.h"
+#include "platform/error_text.h"
 #include "platform/fd_io_posix.h"
 #include "platform/last_error.h"
 #include "platform/unique_fd_posix.h"
@@ -34,6 +36,11 @@ class Transfer {
 
   static size_t OnData(char* data, size_t, size_t count, void* self) {
     return static_cast<Transfer*>(self)->Write(data, count) ? count : 0;
+  }
+
+  // Called often, also while nothing arrives: a transfer told to give up ends here.
+  static int OnTick(void*, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    return TransfersStopped() ? 1 : 0;
   }
 
   // Creates the local file for an answer without body bytes; false when refused.
@@ -67,6 +74,7 @@ class Transfer {
   }
 
   bool Write(const char* data, size_t count) {
+    if (TransfersStopped()) return false;
     if (!file_.valid() && !Open()) return false;
     if (!platform::WriteAll(file_.get(), data, count)) {
       local_errno_ = errno;
@@ -104,6 +112,8 @@ void Configure(CURL* curl, const std::string& url, Transfer& transfer) {
   curl_easy_setopt(curl, CURLOPT_USERAGENT, "orbec/1.1.6");
   curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &Transfer::OnData);
   curl_easy_setopt(curl, CURLOPT_WRITEDATA, &transfer);
+  curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+  curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &Transfer::OnTick);
 }
 
 }  // namespace
@@ -120,7 +130,8 @@ bool DownloadFile(const std::string& url, const std::string& path, IFileProgress
   Configure(curl.get(), url, transfer);
   CURLcode code = curl_easy_perform(curl.get());
   if (code == CURLE_OK && !transfer.Finish()) code = CURLE_WRITE_ERROR;
-  std::uint32_t error = TransferErrorCode(transfer.Result(code));
+  std::uint32_t error = TransfersStopped() ? platform::kErrorInternetOperationCancelled
+                                           : TransferErrorCode(transfer.Result(code));
   if (error == 0) return true;
   platform::SetLastError(error);
   return false;

@@ -9,6 +9,7 @@
 #include "download/download_file.h"
 #include "download/transfer_error.h"
 #include "download/transfer_limits.h"
+#include "download/transfer_stop.h"
 #include "platform/error_text.h"
 #include "platform/last_error.h"
 #include "platform/windows_win.h"
@@ -255,6 +256,10 @@ bool DownloadFile(const std::string& url, const std::string& path, IFileProgress
   for (;;) {
     DWORD count = 0;
     if (!reader.Fill(buffer.get(), kTransferChunkSize, &count)) return false;
+    if (TransfersStopped()) {
+      platform::SetLastError(platform::kErrorInternetOperationCancelled);
+      return false;
+    }
     if (count == 0) break;
     if (!WriteChunk(file.get(), buffer.get(), count)) return false;
     written += count;

@@ -17,6 +17,7 @@ inline constexpr std::uint32_t kErrorInternetInvalidUrl = 12005;
 inline constexpr std::uint32_t kErrorInternetUnrecognizedScheme = 12006;
 inline constexpr std::uint32_t kErrorInternetNameNotResolved = 12007;
 inline constexpr std::uint32_t kErrorInternetLoginFailure = 12015;
+inline constexpr std::uint32_t kErrorInternetOperationCancelled = 12017;
 inline constexpr std::uint32_t kErrorInternetItemNotFound = 12028;
 inline constexpr std::uint32_t kErrorInternetCannotConnect = 12029;
 inline constexpr std::uint32_t kErrorInternetConnectionAborted = 12030;

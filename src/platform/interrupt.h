@@ -37,6 +37,22 @@ class ClaimedFile {
   int slot_ = -1;
 };
 
+// Made first on every thread that the run starts besides the main one, and kept while the
+// thread runs. An interruption is then handled on the main thread, whose work stops with it,
+// while this thread may go on meanwhile (it only writes into folders the clean-up removes, which
+// it walks until they are gone). On Windows, where the clean-up runs on a thread of its own, this
+// thread is frozen with the main one. Up to four at a time.
+class WorkerThread {
+ public:
+  WorkerThread();
+  ~WorkerThread();
+  WorkerThread(const WorkerThread&) = delete;
+  WorkerThread& operator=(const WorkerThread&) = delete;
+
+ private:
+  int slot_ = -1;
+};
+
 // Writing to a closed pipe (a console reader that went away) fails with EPIPE instead of
 // ending the process, so the run still cleans up and ends with its own status. (On Windows
 // that is how a closed pipe behaves already.)

@@ -8,9 +8,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <iterator>
+#include <mutex>
 
 #include "platform/interrupt.h"
 
@@ -34,6 +36,8 @@ struct FileSlot {
   volatile sig_atomic_t used;
 };
 FileSlot claimed_files[4];
+// Between threads (the handler is kept out by SignalsHeld): one claim or release at a time.
+std::mutex claims_lock;
 
 // Holds the interrupting signals back while the handler's state changes.
 class SignalsHeld {
@@ -59,7 +63,9 @@ bool StillNamesClaimedFile(const FileSlot& slot) {
 
 void RemoveClaimedFiles() {
   for (FileSlot& slot : claimed_files) {
-    if (slot.used && StillNamesClaimedFile(slot)) unlink(slot.path);
+    if (!slot.used) continue;
+    std::atomic_signal_fence(std::memory_order_acquire);
+    if (StillNamesClaimedFile(slot)) unlink(slot.path);
   }
 }
 
@@ -114,7 +120,11 @@ void OnInterrupt(int signal_number) {
     }
   }
   RemoveClaimedFiles();
-  if (cleanup_folder[0] != '\0') RemoveTreeSignalSafe(cleanup_folder);
+  // A worker thread may still make an entry while the tree is walked: walk again until the
+  // folder itself is gone (after that, nothing can be made inside it).
+  for (int pass = 0; pass < 100 && cleanup_folder[0] != '\0'; ++pass) {
+    if (RemoveTreeSignalSafe(cleanup_folder)) break;
+  }
   if (cleanup_lock[0] != '\0') unlink(cleanup_lock);
   // End the process by the signal itself, so the caller sees how it ended.
   signal(signal_number, SIG_DFL);
@@ -154,12 +164,15 @@ ClaimedFile::ClaimedFile(const std::string& path) {
   struct stat info {};
   if (path.size() >= kPathMax || lstat(path.c_str(), &info) != 0) return;
   SignalsHeld held;
+  std::lock_guard<std::mutex> one_at_a_time(claims_lock);
   for (int i = 0; i < static_cast<int>(std::size(claimed_files)); ++i) {
     FileSlot& slot = claimed_files[i];
     if (slot.used) continue;
     CopyPath(slot.path, path);
     slot.device = info.st_dev;
     slot.inode = info.st_ino;
+    // The handler may run on another thread: the slot is whole before it counts as used.
+    std::atomic_thread_fence(std::memory_order_release);
     slot.used = 1;
     slot_ = i;
     return;
@@ -169,17 +182,28 @@ ClaimedFile::ClaimedFile(const std::string& path) {
 ClaimedFile::~ClaimedFile() {
   if (slot_ < 0) return;
   SignalsHeld held;
+  std::lock_guard<std::mutex> one_at_a_time(claims_lock);
   claimed_files[slot_].used = 0;
 }
 
 void ClaimedFile::Remove() {
   if (slot_ < 0) return;
   SignalsHeld held;
+  std::lock_guard<std::mutex> one_at_a_time(claims_lock);
   FileSlot& slot = claimed_files[slot_];
   if (StillNamesClaimedFile(slot)) unlink(slot.path);
   slot.used = 0;
   slot_ = -1;
 }
+
+WorkerThread::WorkerThread() {
+  sigset_t held;
+  sigemptyset(&held);
+  for (int signal_number : kSignals) sigaddset(&held, signal_number);
+  pthread_sigmask(SIG_BLOCK, &held, nullptr);
+}
+
+WorkerThread::~WorkerThread() = default;
 
 void IgnoreBrokenPipe() { signal(SIGPIPE, SIG_IGN); }
 

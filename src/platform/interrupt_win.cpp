@@ -33,6 +33,7 @@ bool cleanup_active = false;
 char cleanup_folder[kPathMax * 3];  // UTF-8
 wchar_t cleanup_lock[kPathMax];
 HANDLE main_thread = nullptr;
+HANDLE worker_threads[4] = {};
 HANDLE child_process = nullptr;
 
 // A file's identity: the volume and the file's number on it.
@@ -93,20 +94,26 @@ void RemoveIfStillClaimed(const FileSlot& slot) {
   ::CloseHandle(file);
 }
 
-// Stops the main thread where it is. The heaps are locked meanwhile, so it cannot stop
-// inside an allocation and leave a heap locked for the handler's system calls.
-void FreezeMainThread() {
-  if (main_thread == nullptr) return;
+void Freeze(HANDLE thread) {
+  if (thread == nullptr) return;
+  ::SuspendThread(thread);
+  // SuspendThread only asks; reading the context returns once the thread has stopped.
+  CONTEXT context{};
+  context.ContextFlags = CONTEXT_CONTROL;
+  ::GetThreadContext(thread, &context);
+}
+
+// Stops the main thread and the worker threads where they are. The heaps are locked
+// meanwhile, so none can stop inside an allocation and leave a heap locked for the handler's
+// system calls.
+void FreezeRunThreads() {
   HANDLE heaps[128];
   DWORD count = ::GetProcessHeaps(static_cast<DWORD>(std::size(heaps)), heaps);
   if (count > std::size(heaps)) count = 0;
   bool locked[std::size(heaps)] = {};
   for (DWORD i = 0; i < count; ++i) locked[i] = ::HeapLock(heaps[i]);
-  ::SuspendThread(main_thread);
-  // SuspendThread only asks; reading the context returns once the thread has stopped.
-  CONTEXT context{};
-  context.ContextFlags = CONTEXT_CONTROL;
-  ::GetThreadContext(main_thread, &context);
+  Freeze(main_thread);
+  for (HANDLE worker : worker_threads) Freeze(worker);
   for (DWORD i = 0; i < count; ++i) {
     if (locked[i]) ::HeapUnlock(heaps[i]);
   }
@@ -260,7 +267,7 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
     ::ReleaseSRWLockExclusive(&state_lock);
     return FALSE;
   }
-  FreezeMainThread();
+  FreezeRunThreads();
   StopChild();
   CloseOpenFiles();
   for (const FileSlot& slot : claimed_files) {
@@ -316,6 +323,26 @@ InterruptCleanup::~InterruptCleanup() {
   cleanup_lock[0] = L'\0';
   if (main_thread != nullptr) ::CloseHandle(main_thread);
   main_thread = nullptr;
+}
+
+WorkerThread::WorkerThread() {
+  InterruptsHeld held;
+  for (int i = 0; i < static_cast<int>(std::size(worker_threads)); ++i) {
+    if (worker_threads[i] != nullptr) continue;
+    if (::DuplicateHandle(::GetCurrentProcess(), ::GetCurrentThread(), ::GetCurrentProcess(),
+                          &worker_threads[i], THREAD_SUSPEND_RESUME | THREAD_GET_CONTEXT, FALSE,
+                          0)) {
+      slot_ = i;
+    }
+    return;
+  }
+}
+
+WorkerThread::~WorkerThread() {
+  if (slot_ < 0) return;
+  InterruptsHeld held;
+  ::CloseHandle(worker_threads[slot_]);
+  worker_threads[slot_] = nullptr;
 }
 
 ClaimedFile::ClaimedFile(const std::string& path) {

@@ -44,7 +44,16 @@ class FakePipelineOps : public PipelineOps {
     return Step("output " + path, true);
   }
   void RemoveNewOutputFile(const std::string& path) override { calls.push_back("discard " + path); }
-  bool DownloadAndVerify(const DownloadRequest& request, int verbosity) override {
+  bool FetchesAhead() const override { return false; }
+  bool CreateStagingFolder(const std::string& work, std::string& path) override {
+    path = work + "/.fetched";
+    return Step("stage " + path);
+  }
+  bool MoveIntoPlace(const std::string& from, const std::string& to) override {
+    return Step("move " + from + " " + to);
+  }
+  bool DownloadAndVerify(const DownloadRequest& request, int verbosity,
+                         platform::Console&) override {
     downloads.push_back(request);
     return Step("download " + request.file_name.value_or("") + " " + std::to_string(verbosity) +
                 (request.cache_folder ? " cached in " + *request.cache_folder : ""));

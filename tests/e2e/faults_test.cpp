@@ -9,6 +9,7 @@
 #include <fstream>
 #include <regex>
 #include <thread>
+#include <tuple>
 
 #include "end_to_end.h"
 #include "iso_inspect.h"
@@ -69,9 +70,10 @@ TEST_F(Trouble, TheDiskFillsUpDuringADownload) {
 }
 
 TEST_F(Trouble, TheDiskFillsUpDuringTheUnpacking) {
+  // Room for the archive, not for the unpacked files; -v fetches nothing meanwhile.
   std::size_t archive = fs::file_size(mirror_ / Mirror::kDistribution);
   REQUIRE_MOUNT("small", archive + 24 * 1024);
-  RunResult run = Run({"out.iso"}, {{"TMPDIR", SmallTmp().string()}});
+  RunResult run = Run({"-v", "out.iso"}, {{"TMPDIR", SmallTmp().string()}});
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.err, "Failed to unpack the Linux distribution to " +
                          (SmallTmp() / "KaveroBootableAvTempFolder").string() +
@@ -195,21 +197,41 @@ TEST_F(Trouble, AClosedConsoleCostsOnlyTheText) {
   EXPECT_FALSE(fs::exists(dir_.path() / "run/new.iso"));
 }
 
+// Each row: the faults, the failure line, the last step line. The last rows fail one component
+// while the others are still being fetched: the line is the first failing step's, in its place.
 TEST_F(Trouble, ServerFaultsEndTheRunWithTheirReason) {
-  const std::pair<std::string, std::string> cases[] = {
-      {"short:1000", "Download failed: The connection with the server was terminated abnormally\n"},
-      {"stall:1000", "Download failed: The connection has timed out\n"},
-      {"trickle:2", "Download failed: The connection has timed out\n"},
-      {"redirectloop",
-       "Download failed: The redirection failed (too many redirects or a redirect loop)\n"},
-      {"status:403", "Download failed: Unsuccessful download\n"},
+  const std::string distribution = R"("/tools/orbe/1.1/KaveroLive-SLAX.tar": )";
+  const std::string product = R"("/kavero/products/full/OEM/Lumo/current/unix/)"
+                              R"(linux.intel.libc6.glibc.2.2.tar": )";
+  const std::string data = R"("/kavero/products/full/OEM/Lumo/data/vdl.zip": )";
+  const std::string refused = "Download failed: Unsuccessful download\n";
+  const std::string first = "Downloading Linux distribution from Kavero...\n";
+  const std::tuple<std::string, std::string, std::string> cases[] = {
+      {distribution + R"(["short:1000"])",
+       "Download failed: The connection with the server was terminated abnormally\n", first},
+      {distribution + R"(["stall:1000"])", "Download failed: The connection has timed out\n",
+       first},
+      {distribution + R"(["trickle:2"])", "Download failed: The connection has timed out\n", first},
+      {distribution + R"(["redirectloop"])",
+       "Download failed: The redirection failed (too many redirects or a redirect loop)\n", first},
+      {distribution + R"(["status:403"])", refused, first},
+      {distribution + R"(["status:403"], )" + product + R"(["stall:1000"], )" + data +
+           R"(["slow:300"])",
+       refused, first},
+      {distribution + R"(["slow:20"], )" + product + R"(["status:403"], )" + data +
+           R"(["stall:1000"])",
+       refused, "Downloading Kavero Anti-Virus for Linux...\n"},
+      {distribution + R"(["slow:20"], )" + product + R"(["slow:300"], )" + data +
+           R"(["status:403"])",
+       refused, "Downloading virus data...\n"},
   };
-  for (const auto& [fault, message] : cases) {
-    Faults(R"({"/tools/orbe/1.1/KaveroLive-SLAX.tar": [")" + fault + R"("]})");
-    RunResult run = Run({"-q", "out.iso"}, {{"ORBEC_TRANSFER_TIMEOUT", "2"}});
-    EXPECT_EQ(run.status, 1) << fault;
-    EXPECT_EQ(run.err, message) << fault;
-    EXPECT_FALSE(fs::exists(work_)) << fault;
+  for (const auto& [faults, message, last_step] : cases) {
+    Faults("{" + faults + "}");
+    RunResult run = Run({"out.iso"}, {{"ORBEC_TRANSFER_TIMEOUT", "2"}});
+    EXPECT_EQ(run.status, 1) << faults;
+    EXPECT_EQ(run.err, message) << faults;
+    EXPECT_TRUE(run.out.ends_with(last_step)) << faults << run.out;
+    EXPECT_FALSE(fs::exists(work_)) << faults;
   }
 }
 
@@ -279,13 +301,14 @@ TEST_F(Trouble, AnInterruptedUnpackingRemovesTheWorkFolder) {
       << "the steps reported before the signal are lost: " << result.out;
   EXPECT_FALSE(fs::exists(work_));
   EXPECT_FALSE(fs::exists(work_.string() + ".lock"));
-  for (const std::string& request : server_->RequestLog()) {
-    EXPECT_EQ(request.find("linux.intel"), std::string::npos) << "the unpacking had finished";
-  }
 }
 
 TEST_F(Trouble, InterruptionsAtAnyPointLeaveNothingBehind) {
-  Faults(R"({"/tools/orbe/1.1/KaveroLive-SLAX.tar": ["slow:20"]})");
+  // The product and the virus data are still being fetched at the early points.
+  Faults(R"({"/tools/orbe/1.1/KaveroLive-SLAX.tar": ["slow:20"],
+             "/kavero/products/full/OEM/Lumo/current/unix/linux.intel.libc6.glibc.2.2.tar":
+                 ["slow:400"],
+             "/kavero/products/full/OEM/Lumo/data/vdl.zip": ["slow:400"]})");
   int interrupted = 0;
   for (auto delay : {50ms, 200ms, 400ms, 700ms, 1000ms, 1400ms, 2000ms}) {
     auto run = Start({"-q", "out.iso"});

@@ -1,0 +1,65 @@
+#include "app/fetch_ahead.h"
+
+#include "platform/interrupt.h"
+
+void RecordingConsole::Write(platform::Stream stream, std::string_view text) {
+  lines_.emplace_back(stream, std::string(text));
+}
+
+void RecordingConsole::Replay(platform::Console& console) const {
+  for (const auto& [stream, text] : lines_) console.Write(stream, text);
+}
+
+FetchAhead::~FetchAhead() { StopAll(); }
+
+std::size_t FetchAhead::Start(Job job) {
+  std::lock_guard<std::mutex> hold(lock_);
+  tasks_.push_back(std::make_unique<Task>());
+  Task& task = *tasks_.back();
+  task.thread = std::thread([this, &task, job = std::move(job)] { RunTask(task, job); });
+  return tasks_.size() - 1;
+}
+
+void FetchAhead::RunTask(Task& task, const Job& job) {
+  platform::WorkerThread interrupts;
+  TransferStopScope obeys(task.stop);
+  bool ok = false;
+  try {
+    ok = job(task.outcome.output) && !task.stop.Stopped();
+  } catch (...) {
+    // The step does the work again in the foreground, where a failure is reported.
+    ok = false;
+  }
+  std::lock_guard<std::mutex> hold(lock_);
+  task.outcome.ok = ok;
+  task.done = true;
+  if (!ok) StopAfter(task);
+  ended_.notify_all();
+}
+
+void FetchAhead::StopAfter(const Task& failed) {
+  bool after = false;
+  for (const auto& task : tasks_) {
+    if (after) task->stop.Stop();
+    if (task.get() == &failed) after = true;
+  }
+}
+
+const FetchAhead::Outcome& FetchAhead::Wait(std::size_t job) {
+  std::unique_lock<std::mutex> hold(lock_);
+  Task& task = *tasks_.at(job);
+  ended_.wait(hold, [&] { return task.done; });
+  return task.outcome;
+}
+
+void FetchAhead::StopAll() {
+  std::vector<std::thread> threads;
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    for (const auto& task : tasks_) {
+      task->stop.Stop();
+      if (task->thread.joinable()) threads.push_back(std::move(task->thread));
+    }
+  }
+  for (std::thread& thread : threads) thread.join();
+}
