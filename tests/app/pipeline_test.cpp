@@ -3,9 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <thread>
 #include <tuple>
 
+#include "app/fetch_ahead.h"
 #include "app/iso_image.h"
 #include "deployment.h"
 #include "fake_pipeline_ops.h"
@@ -290,3 +294,29 @@ TEST(IsoProgramArgumentsTest, PinnedForBiosAndForBiosWithUefi) {
 }
 
 }  // namespace
+
+// A job that fails stops the jobs started after it, never one before it; output waits for Wait.
+TEST(FetchAheadTest, AFailureStopsOnlyTheJobsAfterIt) {
+  std::atomic<bool> release{false};
+  auto wait_until = [](const std::function<bool()>& done) {
+    while (!done()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  };
+  FetchAhead jobs;
+  jobs.Start([&](platform::Console& console) {
+    wait_until([&] { return release.load() || TransfersStopped(); });
+    console.Write(platform::Stream::kOut, "first\n");
+    return true;
+  });
+  jobs.Start([](platform::Console&) { return false; });
+  jobs.Start([&](platform::Console&) {
+    wait_until(TransfersStopped);
+    return true;
+  });
+  EXPECT_FALSE(jobs.Wait(2).ok);
+  release = true;
+  const FetchAhead::Outcome& first = jobs.Wait(0);
+  EXPECT_TRUE(first.ok);
+  platform::MemoryConsole console;
+  first.output.Replay(console);
+  EXPECT_EQ(console.out, "first\n");
+}

@@ -212,17 +212,20 @@ check "leftover links: their targets survive" test "$(cat "$work/outside/file")"
 check "leftover links: nothing but the links is left" only_link_left '*link'
 rm -rf "$work/out2.iso" "${temp:?}"/* "${temp:?}"/.[!.]*
 
-# 7. Ctrl+C while the distribution downloads (the server stalls it), with links to a folder
-# and a file outside put into the work folder meanwhile: the work folder goes, the outside
-# stays.
-echo '{"/tools/orbe/1.1/KaveroLive-SLAX.tar": ["stall:65536"]}' >"$work/rules.json"
+# 7. Ctrl+C while the distribution, the product and the virus data download (the server stalls
+# each), with links to a folder and a file outside put into the work folder meanwhile: the work
+# folder goes, the outside stays.
+echo '{"/tools/orbe/1.1/KaveroLive-SLAX.tar": ["stall:65536"],
+  "/kavero/products/full/OEM/Lumo/current/unix/linux.intel.libc6.glibc.2.2.tar": ["stall:1000"],
+  "/kavero/products/full/OEM/Lumo/data/vdl.zip": ["stall:1000"]}' >"$work/rules.json"
 serve "$mirror" "$work/rules.json"
 status=0
 ORBEC_STANDIN_RECORD=$work/standin.txt "$src/scripts/wine-run.sh" "$exe" "$work/int.iso" \
   >"$work/out.txt" 2>"$work/err.txt" &
 pid=$!
 for _ in $(seq 300); do
-  [ -s "$temp/KaveroBootableAvTempFolder/KaveroLive-SLAX.tar" ] && break
+  [ -s "$temp/KaveroBootableAvTempFolder/KaveroLive-SLAX.tar" ] &&
+    compgen -G "$temp/KaveroBootableAvTempFolder/.fetched.*/vdl.zip" >/dev/null && break
   sleep 0.1
 done
 ln -s "$work/outside" "$temp/KaveroBootableAvTempFolder/link2" || true
