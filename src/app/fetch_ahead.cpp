@@ -6,6 +6,13 @@ void RecordingConsole::Write(platform::Stream stream, std::string_view text) {
   lines_.emplace_back(stream, std::string(text));
 }
 
+bool RecordingConsole::Mentions(std::string_view text) const {
+  for (const auto& line : lines_) {
+    if (line.second.find(text) != std::string::npos) return true;
+  }
+  return false;
+}
+
 void RecordingConsole::Replay(platform::Console& console) const {
   for (const auto& [stream, text] : lines_) console.Write(stream, text);
 }
@@ -32,6 +39,7 @@ void FetchAhead::RunTask(Task& task, const Job& job) {
   }
   std::lock_guard<std::mutex> hold(lock_);
   task.outcome.ok = ok;
+  task.outcome.stopped = task.stop.Stopped();
   task.done = true;
   if (!ok) StopAfter(task);
   ended_.notify_all();

@@ -24,6 +24,8 @@ class RecordingConsole : public platform::Console {
   void Write(platform::Stream stream, std::string_view text) override;
   // Writes everything kept to `console`, in order.
   void Replay(platform::Console& console) const;
+  // Whether any text kept contains `text`.
+  bool Mentions(std::string_view text) const;
 
  private:
   std::vector<std::pair<platform::Stream, std::string>> lines_;
@@ -46,6 +48,7 @@ class FetchAhead {
   // as failed.
   struct Outcome {
     bool ok = false;
+    bool stopped = false;
     RecordingConsole output;
   };
   const Outcome& Wait(std::size_t job);
