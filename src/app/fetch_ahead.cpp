@@ -23,6 +23,7 @@ std::size_t FetchAhead::Start(Job job) {
   std::lock_guard<std::mutex> hold(lock_);
   tasks_.push_back(std::make_unique<Task>());
   Task& task = *tasks_.back();
+  if (failed_) task.stop.Stop();
   task.thread = std::thread([this, &task, job = std::move(job)] { RunTask(task, job); });
   return tasks_.size() - 1;
 }
@@ -41,7 +42,10 @@ void FetchAhead::RunTask(Task& task, const Job& job) {
   task.outcome.ok = ok;
   task.outcome.stopped = task.stop.Stopped();
   task.done = true;
-  if (!ok) StopAfter(task);
+  if (!ok) {
+    failed_ = true;
+    StopAfter(task);
+  }
   ended_.notify_all();
 }
 

@@ -41,7 +41,8 @@ class FetchAhead {
   FetchAhead(const FetchAhead&) = delete;
   FetchAhead& operator=(const FetchAhead&) = delete;
 
-  // Starts the job; its number is the count of jobs started before it.
+  // Starts the job; its number is the count of jobs started before it. After a job has
+  // failed, a new one starts stopped.
   std::size_t Start(Job job);
 
   // The job's outcome once it has ended, with what it printed. A job that was stopped counts
@@ -70,4 +71,5 @@ class FetchAhead {
   std::mutex lock_;
   std::condition_variable ended_;
   std::vector<std::unique_ptr<Task>> tasks_;
+  bool failed_ = false;
 };

@@ -295,11 +295,15 @@ TEST(IsoProgramArgumentsTest, PinnedForBiosAndForBiosWithUefi) {
 
 }  // namespace
 
-// A job that fails stops the jobs started after it, never one before it; output waits for Wait.
+// A job that fails stops the jobs started after it, also those started once it has failed,
+// never one before it; output waits for Wait.
 TEST(FetchAheadTest, AFailureStopsOnlyTheJobsAfterIt) {
   std::atomic<bool> release{false};
   auto wait_until = [](const std::function<bool()>& done) {
-    while (!done()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!done() && std::chrono::steady_clock::now() < give_up) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
   };
   FetchAhead jobs;
   jobs.Start([&](platform::Console& console) {
@@ -308,11 +312,15 @@ TEST(FetchAheadTest, AFailureStopsOnlyTheJobsAfterIt) {
     return true;
   });
   jobs.Start([](platform::Console&) { return false; });
-  jobs.Start([&](platform::Console&) {
-    wait_until(TransfersStopped);
-    return true;
-  });
+  for (bool after_the_failure : {false, true}) {
+    if (after_the_failure) jobs.Wait(1);
+    jobs.Start([&](platform::Console&) {
+      wait_until(TransfersStopped);
+      return true;
+    });
+  }
   EXPECT_TRUE(jobs.Wait(2).stopped);
+  EXPECT_TRUE(jobs.Wait(3).stopped);
   EXPECT_FALSE(jobs.Wait(1).stopped || jobs.Wait(1).ok);
   release = true;
   const FetchAhead::Outcome& first = jobs.Wait(0);
