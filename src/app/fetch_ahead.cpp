@@ -32,13 +32,14 @@ void FetchAhead::RunTask(Task& task, const Job& job) {
   platform::WorkerThread interrupts;
   TransferStopScope obeys(task.stop);
   bool ok = false;
+  bool threw = false;
   try {
     ok = job(task.outcome.output) && !task.stop.Stopped();
   } catch (...) {
-    // The step does the work again in the foreground, where a failure is reported.
-    ok = false;
+    threw = true;
   }
   std::lock_guard<std::mutex> hold(lock_);
+  task.outcome.threw = threw;
   task.outcome.ok = ok;
   task.outcome.stopped = task.stop.Stopped();
   task.done = true;

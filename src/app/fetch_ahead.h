@@ -50,6 +50,7 @@ class FetchAhead {
   struct Outcome {
     bool ok = false;
     bool stopped = false;
+    bool threw = false;  // its step does the work again, and the exception reaches the run
     RecordingConsole output;
   };
   const Outcome& Wait(std::size_t job);

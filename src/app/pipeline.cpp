@@ -124,14 +124,15 @@ void Run::EndFetchingAhead() {
 }
 
 // Takes the outcome of the fetch ahead: its file moved into its folder, or its failure, with
-// the lines it printed. A fetch that was stopped, a failure whose lines name the folder it ran
-// in (they would not be the step's own words), or a file that cannot be moved into place (the
-// distribution lacks the folder or holds something of that name) leave the step to be done
+// the lines it printed. A fetch that was stopped or threw, a failure whose lines name the folder
+// it ran in (they would not be the step's own words), or a file that cannot be moved into place
+// (the distribution lacks the folder or holds something of that name) leave the step to be done
 // here, as if nothing had run ahead.
 bool Run::FetchOrTake(std::optional<Prefetched>& ahead, const DownloadRequest& request) {
   if (jobs_ && ahead) {
     const FetchAhead::Outcome& outcome = jobs_->Wait(ahead->job);
-    const bool own_failure = !outcome.ok && !outcome.stopped && !outcome.output.Mentions(staging_);
+    const bool own_failure =
+        !outcome.ok && !outcome.stopped && !outcome.threw && !outcome.output.Mentions(staging_);
     const std::string target = request.folder + "/" + ahead->name;
     if (own_failure || (outcome.ok && ops_.MoveIntoPlace(staging_ + "/" + ahead->name, target))) {
       outcome.output.Replay(report_.console());

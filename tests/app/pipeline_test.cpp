@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <stdexcept>
 #include <thread>
 #include <tuple>
 
@@ -296,7 +297,7 @@ TEST(IsoProgramArgumentsTest, PinnedForBiosAndForBiosWithUefi) {
 }  // namespace
 
 // A job that fails stops the jobs started after it, also those started once it has failed,
-// never one before it; output waits for Wait.
+// never one before it; output waits for Wait; a job that throws says so.
 TEST(FetchAheadTest, AFailureStopsOnlyTheJobsAfterIt) {
   std::atomic<bool> release{false};
   auto wait_until = [](const std::function<bool()>& done) {
@@ -321,6 +322,8 @@ TEST(FetchAheadTest, AFailureStopsOnlyTheJobsAfterIt) {
   }
   EXPECT_TRUE(jobs.Wait(2).stopped);
   EXPECT_TRUE(jobs.Wait(3).stopped);
+  jobs.Start([](platform::Console&) -> bool { throw std::runtime_error("disk on fire"); });
+  EXPECT_TRUE(jobs.Wait(4).threw);
   EXPECT_FALSE(jobs.Wait(1).stopped || jobs.Wait(1).ok);
   release = true;
   const FetchAhead::Outcome& first = jobs.Wait(0);
