@@ -2,6 +2,8 @@
 // serials, validity periods and extensions, CRLs with chosen dates and revoked serials, and
 // SHA-1 RSA signatures. Times are given in seconds relative to now. Certificates and CRLs are
 // handed out as DER and PEM bytes; keys are opaque, known only to the code that mints with them.
+// The certificates and CRLs are encoded here, the same bytes on every build; each build's
+// library only makes keys and signs.
 #pragma once
 
 #include <memory>
@@ -104,6 +106,22 @@ std::string MakeCrlPem(const CrlOptions& options, const TestCert& issuer,
 
 // RSASSA-PKCS1-v1_5 signature with SHA-1 of data, most significant byte first.
 std::string SignSha1(const TestKey& key, const std::string& data);
+
+// What each build's library supplies: the DER SubjectPublicKeyInfo of a key, and the
+// RSASSA-PKCS1-v1_5 signature of data with digest, most significant byte first.
+std::string PublicKeyInfo(const TestKey& key);
+std::string Sign(const TestKey& key, Digest digest, const std::string& data);
+
+// One DER element: its tag, its whole encoding and its content.
+struct DerElement {
+  unsigned char tag;
+  std::string whole;
+  std::string content;
+};
+
+// The elements that follow one another in content (the content of a SEQUENCE, say). Throws
+// when content is not whole elements with definite lengths.
+std::vector<DerElement> DerElements(const std::string& content);
 
 // The 20 bytes of the SHA-1 digest of data, computed apart from the code under test.
 std::string Sha1(const std::string& data);
