@@ -17,15 +17,17 @@ namespace {
 
 [[noreturn]] void Fail(const std::string& what) { throw std::runtime_error("test PKI: " + what); }
 
+// A definite length in its shortest form: one byte below 128, else a count byte and the length
+// most significant byte first.
 std::string Tlv(unsigned char tag, const std::string& content) {
   std::string length;
-  for (std::size_t rest = content.size(); rest > 0; rest >>= 8) {
-    length.insert(length.begin(), static_cast<char>(rest & 0xFF));
-  }
-  if (content.size() >= 0x80) {
-    length.insert(length.begin(), static_cast<char>(0x80 | length.size()));
+  if (content.size() < 0x80) {
+    length += static_cast<char>(content.size());
   } else {
-    length = std::string(1, static_cast<char>(content.size()));
+    for (std::size_t rest = content.size(); rest > 0; rest >>= 8) {
+      length.insert(length.begin(), static_cast<char>(rest & 0xFF));
+    }
+    length.insert(length.begin(), static_cast<char>(0x80 | length.size()));
   }
   return static_cast<char>(tag) + length + content;
 }
@@ -212,12 +214,14 @@ std::string MakeCertificate(const CertOptions& options, const TestKey& key,
   return Signed(Sequence(toBeSigned), signingKey, options.digest);
 }
 
-// The subject name of a DER certificate, as encoded there.
+// The subject name of a DER certificate, as encoded there: the fields of what was signed are
+// [0] version (left out in version 1), serial, signature algorithm, issuer, validity, subject.
 std::string SubjectName(const TestCert& certificate) {
-  std::vector<DerElement> tbs =
-      DerElements(DerElements(DerElements(certificate.Der())[0].content)[0].content);
-  std::size_t first = tbs.at(0).tag == 0xA0 ? 1 : 0;
-  return tbs.at(first + 4).whole;
+  const DerElement signedCertificate = DerElements(certificate.Der()).at(0);
+  std::vector<DerElement> fields =
+      DerElements(DerElements(signedCertificate.content).at(0).content);
+  std::size_t first = fields.at(0).tag == 0xA0 ? 1 : 0;
+  return fields.at(first + 4).whole;
 }
 
 }  // namespace
